@@ -1,0 +1,77 @@
+# Building launcher executables: the plain launcher and onefile executables of applications.
+
+set(OSVARI_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+
+function(_osvari_escape_c out text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\\\"" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+function(_osvari_escape_rc out text)
+  string(REPLACE "\"" "\"\"" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+
+# Version text "1.2.3" -> "1,2,3,0" for the numeric fields of the version information.
+function(_osvari_version_numbers out text)
+  set(numbers 0 0 0 0)
+  string(REGEX MATCHALL "[0-9]+" found "${text}")
+  set(index 0)
+  foreach(number IN LISTS found)
+    if(index LESS 4)
+      math(EXPR value "${number} % 65536")
+      list(REMOVE_AT numbers ${index})
+      list(INSERT numbers ${index} ${value})
+    endif()
+    math(EXPR index "${index} + 1")
+  endforeach()
+  list(JOIN numbers "," joined)
+  set(${out} "${joined}" PARENT_SCOPE)
+endfunction()
+
+# osvari_add_launcher(<target> [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
+#                     [PAYLOAD <attached data file>] [PAYLOAD_DEPENDS <targets>...])
+# A GUI-subsystem launcher executable with the three constants compiled in, the manifest,
+# version information and, when PAYLOAD is given, that file as its attached data.
+function(osvari_add_launcher target)
+  cmake_parse_arguments(arg "" "COMPANY;PRODUCT;VERSION;PAYLOAD" "PAYLOAD_DEPENDS" ${ARGN})
+  if(NOT DEFINED arg_COMPANY)
+    set(arg_COMPANY "Osvari")
+  endif()
+  if(NOT DEFINED arg_PRODUCT)
+    set(arg_PRODUCT "Osvari Onefile")
+  endif()
+  if(NOT DEFINED arg_VERSION)
+    set(arg_VERSION "0.1.0")
+  endif()
+
+  set(generated ${CMAKE_CURRENT_BINARY_DIR}/${target}_launcher)
+  _osvari_escape_c(cpp_company "${arg_COMPANY}")
+  _osvari_escape_c(cpp_product "${arg_PRODUCT}")
+  _osvari_escape_c(cpp_version "${arg_VERSION}")
+  configure_file(${OSVARI_ROOT}/cmake/build_constants.cpp.in ${generated}/build_constants.cpp @ONLY)
+
+  _osvari_escape_rc(rc_company "${arg_COMPANY}")
+  _osvari_escape_rc(rc_product "${arg_PRODUCT}")
+  _osvari_escape_rc(rc_version "${arg_VERSION}")
+  _osvari_version_numbers(rc_version_numbers "${arg_VERSION}")
+  set(rc_file_name "${target}.exe")
+  set(rc_manifest "${OSVARI_ROOT}/cmake/launcher.manifest")
+  set(rc_payload_line "")
+  if(arg_PAYLOAD)
+    set(rc_payload_line "27 RCDATA \"${arg_PAYLOAD}\"")
+  endif()
+  configure_file(${OSVARI_ROOT}/cmake/launcher.rc.in ${generated}/launcher.rc @ONLY)
+  set_source_files_properties(${generated}/launcher.rc PROPERTIES
+    OBJECT_DEPENDS "${OSVARI_ROOT}/cmake/launcher.manifest;${arg_PAYLOAD}")
+
+  add_executable(${target} WIN32
+    ${OSVARI_ROOT}/platform/gui_entry.cpp ${generated}/build_constants.cpp ${generated}/launcher.rc)
+  target_link_libraries(${target} PRIVATE osvari_core)
+  target_link_options(${target} PRIVATE -municode)
+  target_compile_options(${target} PRIVATE -municode)
+  if(arg_PAYLOAD_DEPENDS)
+    add_dependencies(${target} ${arg_PAYLOAD_DEPENDS})
+  endif()
+endfunction()

@@ -1,0 +1,35 @@
+// The launcher's failure reports: one line on a standard stream, then the end of the process.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace osvari {
+
+inline constexpr int foreseen_failure_exit_code = 2;
+
+// The message and one line break on standard output, then exit code 2.
+[[noreturn]] void fatal_error(std::string_view message);
+
+// "%s ([Error %ld] %s)\n" on standard error: the message, the code as a signed 32-bit
+// number and the system's text for it. The caller ends the process.
+void report_system_error(std::string_view message, std::uint32_t code);
+
+// report_system_error, then exit code 2.
+[[noreturn]] void fatal_system_error(std::string_view message, std::uint32_t code);
+
+// "Error, couldn't runtime expand spec '%ls'.\n" on standard error, then abort.
+[[noreturn]] void fatal_expand_error(std::wstring_view spec);
+
+// "Error, failed to open '%ls' for writing.\n" on standard error, then exit code 2.
+[[noreturn]] void fatal_open_for_writing(std::wstring_view path);
+
+// Every internal limit ends the run the same way: one line naming what did not fit, exit code 2.
+[[noreturn]] void fail_internal_limit(std::string_view what);
+
+// How a wide argument appears in a message line: each code unit below 256 as one byte,
+// the text cut at the first code unit of 256 or above.
+std::string narrow_for_message(std::wstring_view text);
+
+}  // namespace osvari

@@ -1,0 +1,14 @@
+// What the C runtime parsed before the entry, and how the process ends abnormally.
+#pragma once
+
+namespace osvari {
+
+// The argument count and wide vector the runtime parsed from the command line at start-up.
+int runtime_argument_count();
+wchar_t** runtime_argument_vector();
+
+// Flushes every stream and ends the process as abort does, without the runtime's own
+// "abnormal program termination" text or message box.
+[[noreturn]] void abort_quietly();
+
+}  // namespace osvari

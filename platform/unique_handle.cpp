@@ -1,0 +1,9 @@
+#include "platform/unique_handle.h"
+
+#include "platform/win32.h"
+
+namespace osvari {
+
+void close_raw_handle(RawHandle handle) { CloseHandle(handle); }
+
+}  // namespace osvari

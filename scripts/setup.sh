@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Installs every tool the project needs from Debian's packages and builds the
+# Windows libraries (libzstd, GoogleTest) from Debian's own source packages.
+# Safe to run again: finished steps are skipped.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+deps=${OSVARI_DEPS_DIR:-$root/.deps}
+mkdir -p "$deps"
+
+sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+packages=(
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
+  wine64 wine cmake ninja-build g++ pkg-config
+  libzstd-dev zstd googletest libgtest-dev dpkg-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+src_list=/etc/apt/sources.list.d/osvari-deb-src.sources
+need_update=0
+if [ ! -f "$src_list" ]; then
+  # Source packages come from the same mirror as the binaries; a separate file
+  # leaves the machine's own lists untouched.
+  sudo_if_needed tee "$src_list" >/dev/null <<'SRC'
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SRC
+  need_update=1
+fi
+if ! ls /var/lib/apt/lists/*_source_Sources* >/dev/null 2>&1; then need_update=1; fi
+
+if [ "$need_update" -eq 1 ] || [ "${#missing[@]}" -gt 0 ]; then
+  sudo_if_needed apt-get update -q
+fi
+if [ "${#missing[@]}" -gt 0 ]; then
+  sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+
+fetch_source() { # package -> prints the unpacked source directory
+  local pkg=$1 dir=$deps/src/$1
+  if [ ! -f "$dir/.fetched" ]; then
+    rm -rf "$dir" && mkdir -p "$dir"
+    (cd "$dir" && apt-get source -q --download-only "$pkg" >&2 && dpkg-source -x --skip-patches ./*.dsc src >&2)
+    touch "$dir/.fetched"
+  fi
+  echo "$dir/src"
+}
+
+zstd_prefix=$deps/zstd-mingw
+if [ ! -f "$zstd_prefix/lib/libzstd.a" ]; then
+  src=$(fetch_source libzstd)
+  rm -rf "$deps/build/zstd"
+  cmake -S "$src/build/cmake" -B "$deps/build/zstd" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$zstd_prefix" \
+    -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_PROGRAMS=OFF \
+    -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF >/dev/null
+  cmake --build "$deps/build/zstd" >/dev/null
+  cmake --install "$deps/build/zstd" >/dev/null
+fi
+
+gtest_prefix=$deps/gtest-mingw
+if [ ! -f "$gtest_prefix/lib/libgtest.a" ]; then
+  src=$(fetch_source googletest)
+  rm -rf "$deps/build/gtest"
+  cmake -S "$src" -B "$deps/build/gtest" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$gtest_prefix" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF >/dev/null
+  cmake --build "$deps/build/gtest" >/dev/null
+  cmake --install "$deps/build/gtest" >/dev/null
+fi
+
+echo "setup: tools and Windows libraries ready in $deps"

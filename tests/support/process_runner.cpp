@@ -1,0 +1,142 @@
+#include "tests/support/process_runner.h"
+
+#include <cwctype>
+#include <map>
+
+#include "platform/unique_handle.h"
+#include "platform/win32.h"
+
+namespace osvari::testing {
+namespace {
+
+struct Pipe {
+  UniqueHandle read_end;
+  UniqueHandle write_end;
+};
+
+Pipe make_inheritable_pipe() {
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &attributes, 0)) return {};
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  return {UniqueHandle(read_end), UniqueHandle(write_end)};
+}
+
+struct Reader {
+  HANDLE pipe;
+  std::string text;
+};
+
+DWORD WINAPI read_to_end(void* parameter) {
+  auto* reader = static_cast<Reader*>(parameter);
+  char buffer[4096];
+  DWORD count = 0;
+  while (ReadFile(reader->pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) reader->text.append(buffer, count);
+  return 0;
+}
+
+std::wstring upper(std::wstring text) {
+  for (auto& unit : text) unit = static_cast<wchar_t>(std::towupper(unit));
+  return text;
+}
+
+std::wstring environment_block(const ProcessOptions& options) {
+  std::map<std::wstring, std::pair<std::wstring, std::wstring>> variables;  // by upper-case name
+  wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; *entry != L'\0'; entry += wcslen(entry) + 1) {
+    std::wstring text(entry);
+    const auto equals = text.find(L'=', 1);
+    if (equals == std::wstring::npos) continue;
+    const std::wstring name = text.substr(0, equals);
+    variables[upper(name)] = {name, text.substr(equals + 1)};
+  }
+  FreeEnvironmentStringsW(strings);
+  for (const auto& [name, value] : options.environment) {
+    if (value)
+      variables[upper(name)] = {name, *value};
+    else
+      variables.erase(upper(name));
+  }
+  std::wstring block;
+  for (const auto& [key, variable] : variables) {
+    block += variable.first + L"=" + variable.second;
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+}  // namespace
+
+ProcessResult run_process(const std::wstring& program, const std::wstring& command_line,
+                          const ProcessOptions& options) {
+  ProcessResult result;
+  Pipe output = make_inheritable_pipe();
+  Pipe error = make_inheritable_pipe();
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, TRUE};
+  UniqueFileHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                                     OPEN_EXISTING, 0, nullptr));
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.get();
+  startup.hStdOutput = output.write_end.get();
+  startup.hStdError = error.write_end.get();
+
+  std::wstring mutable_command_line = command_line;
+  std::wstring environment = environment_block(options);
+  PROCESS_INFORMATION information{};
+  if (!CreateProcessW(program.c_str(), mutable_command_line.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                      options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup,
+                      &information)) {
+    result.exit_code = 0xFFFFFFFF;
+    result.standard_error = "test harness: CreateProcessW failed with " + std::to_string(GetLastError());
+    return result;
+  }
+  UniqueHandle process(information.hProcess);
+  UniqueHandle thread(information.hThread);
+  output.write_end.reset();
+  error.write_end.reset();
+
+  Reader output_reader{output.read_end.get(), {}};
+  Reader error_reader{error.read_end.get(), {}};
+  UniqueHandle output_thread(CreateThread(nullptr, 0, read_to_end, &output_reader, 0, nullptr));
+  UniqueHandle error_thread(CreateThread(nullptr, 0, read_to_end, &error_reader, 0, nullptr));
+
+  if (WaitForSingleObject(process.get(), options.timeout_ms) != WAIT_OBJECT_0) {
+    result.timed_out = true;
+    TerminateProcess(process.get(), 0xDEAD);
+    WaitForSingleObject(process.get(), 5000);
+  }
+  DWORD exit_code = 0;
+  GetExitCodeProcess(process.get(), &exit_code);
+  result.exit_code = exit_code;
+
+  // A grandchild that inherited the pipes may keep them open; give up on it after a while.
+  HANDLE readers[] = {output_thread.get(), error_thread.get()};
+  if (WaitForMultipleObjects(2, readers, TRUE, 10'000) != WAIT_OBJECT_0) {
+    CancelSynchronousIo(output_thread.get());
+    CancelSynchronousIo(error_thread.get());
+    WaitForMultipleObjects(2, readers, TRUE, 2'000);
+  }
+  result.standard_output = output_reader.text;
+  result.standard_error = error_reader.text;
+  return result;
+}
+
+ProcessResult run_program(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          const ProcessOptions& options) {
+  std::wstring command_line = L"\"" + program + L"\"";
+  for (const auto& argument : arguments) command_line += L" " + argument;
+  return run_process(program, command_line, options);
+}
+
+std::string without_carriage_returns(std::string text) {
+  std::erase(text, '\r');
+  return text;
+}
+
+}  // namespace osvari::testing
