@@ -1,0 +1,26 @@
+#include "launcher/shared_state.h"
+
+namespace osvari {
+namespace {
+
+std::atomic<bool> unpack_flag{false};
+std::atomic<RawHandle> published_child{nullptr};
+
+}  // namespace
+
+UnpackDirectory& unpack_directory() {
+  static UnpackDirectory directory;
+  return directory;
+}
+
+void raise_unpack_flag() { unpack_flag.store(true); }
+
+bool unpack_flag_raised() { return unpack_flag.load(); }
+
+void publish_child_process(UniqueHandle handle) {
+  UniqueHandle previous(published_child.exchange(handle.release()));
+}
+
+UniqueHandle take_child_process() { return UniqueHandle(published_child.exchange(nullptr)); }
+
+}  // namespace osvari

@@ -1,0 +1,48 @@
+// Processes and the environment.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/unique_handle.h"
+
+namespace osvari {
+
+std::uint32_t last_error();  // GetLastError: read right after the call that failed
+std::uint32_t current_process_id();
+// GetSystemTimeAsFileTime as one 64-bit count of 100 ns intervals since 1601.
+std::uint64_t system_time_as_file_time();
+void sleep_milliseconds(std::uint32_t milliseconds);
+
+// GetEnvironmentVariableW: the length of the value when it fits (0 when unset or empty),
+// otherwise the capacity it needs.
+std::uint32_t get_environment_variable(const wchar_t* name, wchar_t* buffer, std::uint32_t capacity);
+// SetEnvironmentVariableW; a null value removes the variable. The result is not reported.
+void set_environment_variable(const wchar_t* name, const wchar_t* value);
+const wchar_t* process_command_line();  // GetCommandLineW
+
+// OpenProcess with PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, not inheritable.
+UniqueHandle open_process_for_query(std::uint32_t process_id);
+// K32GetModuleFileNameExW for the process's main executable; 0 on failure.
+std::uint32_t process_image_path(RawHandle process, wchar_t* buffer, std::uint32_t capacity);
+
+struct StandardHandles {
+  RawHandle input;
+  RawHandle output;
+  RawHandle error;
+};
+StandardHandles standard_handles();  // GetStdHandle for all three
+
+// CreateProcessW with inherited handles, NORMAL_PRIORITY_CLASS, the parent's environment and
+// current directory, and STARTF_USESTDHANDLES with `handles`. The thread handle is closed at
+// once. Returns an invalid handle on failure; last_error() then tells why.
+UniqueHandle create_process(const wchar_t* application, wchar_t* command_line, const StandardHandles& handles);
+
+inline constexpr std::uint32_t infinite_wait = 0xFFFFFFFF;
+// WaitForSingleObject; true when the object was signalled (WAIT_OBJECT_0).
+bool wait_for_object(RawHandle handle, std::uint32_t timeout_milliseconds);
+bool get_process_exit_code(RawHandle process, std::uint32_t& exit_code);
+void terminate_process(RawHandle process, std::uint32_t exit_code);
+// DuplicateHandle within this process, same access; an invalid handle on failure.
+UniqueHandle duplicate_handle(RawHandle handle);
+
+}  // namespace osvari
