@@ -75,3 +75,59 @@ function(osvari_add_launcher target)
     add_dependencies(${target} ${arg_PAYLOAD_DEPENDS})
   endif()
 endfunction()
+
+# osvari_add_onefile(<target> MAIN_LIBRARY <dll target> [DATA <file or folder>...]
+#                    [COMPANY <text>] [PRODUCT <text>] [VERSION <text>] [LEVEL <n>])
+# Packs the main library and the data into attached data and builds <target>.exe, a launcher
+# that carries them, with the application's name and version compiled in.
+function(osvari_add_onefile target)
+  cmake_parse_arguments(arg "" "MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL" "DATA" ${ARGN})
+  if(NOT arg_MAIN_LIBRARY)
+    message(FATAL_ERROR "osvari_add_onefile(${target}): MAIN_LIBRARY is required")
+  endif()
+  set(identity)
+  foreach(field COMPANY PRODUCT VERSION)
+    if(DEFINED arg_${field})
+      list(APPEND identity ${field} "${arg_${field}}")
+    endif()
+  endforeach()
+
+  set(data_files)
+  foreach(item IN LISTS arg_DATA)
+    if(NOT EXISTS "${item}")
+      message(FATAL_ERROR "osvari_add_onefile(${target}): data '${item}' does not exist")
+    endif()
+    if(IS_DIRECTORY "${item}")
+      file(GLOB_RECURSE found CONFIGURE_DEPENDS "${item}/*")
+      list(APPEND data_files ${found})
+    else()
+      list(APPEND data_files "${item}")
+    endif()
+  endforeach()
+
+  set(level_option)
+  if(arg_LEVEL)
+    set(level_option --level ${arg_LEVEL})
+  endif()
+
+  # The packing tool runs where the build runs: natively, or under the emulator when
+  # cross-compiling, unless a native build of it is named in OSVARI_PACK_EXECUTABLE.
+  if(OSVARI_PACK_EXECUTABLE)
+    set(pack_command ${OSVARI_PACK_EXECUTABLE})
+  else()
+    set(pack_command ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:osvari-pack>)
+    if(CMAKE_CROSSCOMPILING_EMULATOR)
+      set(pack_command ${CMAKE_COMMAND} -E env ${OSVARI_TEST_ENVIRONMENT} ${pack_command})
+    endif()
+  endif()
+
+  set(attached_data ${CMAKE_CURRENT_BINARY_DIR}/${target}.attached)
+  add_custom_command(
+    OUTPUT ${attached_data}
+    COMMAND ${pack_command} ${level_option} --output ${attached_data} $<TARGET_FILE:${arg_MAIN_LIBRARY}> ${arg_DATA}
+    DEPENDS ${arg_MAIN_LIBRARY} ${data_files} $<$<NOT:$<BOOL:${OSVARI_PACK_EXECUTABLE}>>:osvari-pack>
+    COMMENT "Packing ${arg_MAIN_LIBRARY} and its data for ${target}"
+    VERBATIM)
+  add_custom_target(${target}_attached_data DEPENDS ${attached_data})
+  osvari_add_launcher(${target} ${identity} PAYLOAD ${attached_data} PAYLOAD_DEPENDS ${target}_attached_data)
+endfunction()

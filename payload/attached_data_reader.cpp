@@ -1,0 +1,91 @@
+#include "payload/attached_data_reader.h"
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/error_reporting.h"
+#include "launcher/shared_state.h"
+
+namespace osvari {
+namespace {
+
+constexpr unsigned char header[] = {0x4B, 0x41, 0x59};
+
+// One reader per process; only the main thread uses it.
+struct Reader {
+  ResourceBytes attached_data;
+  ZSTD_inBuffer input{};
+  ZSTD_outBuffer output{};  // between calls: size = bytes held, pos = bytes handed out
+  unsigned char* decode_buffer = nullptr;
+  ZSTD_DCtx* decoder = nullptr;
+  bool full_buffer = false;  // the latest call filled the whole buffer, so more may be pending
+  std::uint64_t decoder_calls = 0;
+};
+
+Reader reader;
+
+[[noreturn]] void fail_decode() { fatal_error("Error, couldn't decode attached data."); }
+
+void refill() {
+  do {
+    if (reader.input.pos == reader.input.size && !reader.full_buffer) fail_decode();
+    reader.output = ZSTD_outBuffer{reader.decode_buffer, decode_buffer_size, 0};
+    const std::size_t result = ZSTD_decompressStream(reader.decoder, &reader.output, &reader.input);
+    ++reader.decoder_calls;
+    reader.full_buffer = reader.output.pos == decode_buffer_size;
+    if (ZSTD_isError(result)) fail_decode();
+    reader.output.size = reader.output.pos;
+    reader.output.pos = 0;
+  } while (reader.output.size == 0);
+}
+
+}  // namespace
+
+void find_attached_data() { reader.attached_data = find_own_rcdata_resource(attached_data_resource_id); }
+
+void open_attached_data() { open_attached_data(reader.attached_data); }
+
+void open_attached_data(ResourceBytes attached_data) {
+  reader.attached_data = attached_data;
+  // A missing or short resource counts as a wrong header; nothing past its end is read.
+  if (attached_data.data == nullptr || attached_data.size < sizeof header ||
+      std::memcmp(attached_data.data, header, sizeof header) != 0) {
+    fatal_error("Error, couldn't find attached data header.");
+  }
+  reader.decode_buffer = static_cast<unsigned char*>(std::malloc(decode_buffer_size));
+  if (reader.decode_buffer == nullptr) fatal_error("Error, couldn't allocate memory.");
+  reader.decoder = ZSTD_createDCtx();
+  if (reader.decoder == nullptr) fatal_error("Error, couldn't allocate memory.");
+  reader.input = ZSTD_inBuffer{attached_data.data + sizeof header, attached_data.size - sizeof header, 0};
+  reader.output = ZSTD_outBuffer{reader.decode_buffer, 0, 0};
+  reader.full_buffer = false;
+  reader.decoder_calls = 0;
+  raise_unpack_flag();
+}
+
+void read_attached_data(void* destination, std::uint64_t count) {
+  auto* target = static_cast<unsigned char*>(destination);
+  while (count > 0) {
+    if (reader.output.pos == reader.output.size) refill();
+    const std::uint64_t held = reader.output.size - reader.output.pos;
+    const std::uint64_t n = std::min(count, held);
+    std::memcpy(target, reader.decode_buffer + reader.output.pos, n);
+    reader.output.pos += n;
+    target += n;
+    count -= n;
+  }
+}
+
+void close_attached_data() {
+  ZSTD_freeDCtx(reader.decoder);
+  reader.decoder = nullptr;
+  std::free(reader.decode_buffer);
+  reader.decode_buffer = nullptr;
+}
+
+std::uint64_t decoder_call_count() { return reader.decoder_calls; }
+
+}  // namespace osvari

@@ -1,0 +1,32 @@
+// The attached data: resource 27 of the executable, "KAY" and a Zstandard stream of entries.
+// Bytes are decoded on demand, in order, through one decode buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/modules.h"
+
+namespace osvari {
+
+inline constexpr int attached_data_resource_id = 27;
+inline constexpr std::uint64_t decode_buffer_size = 131072;
+
+// Locates the attached data in the executable; tests nothing yet.
+void find_attached_data();
+
+// Checks the header, allocates the decode buffer and the decoder, and raises the unpack flag.
+// Ends the process on any failure.
+void open_attached_data();
+
+// Opens the reader over bytes of the caller's choosing instead of the executable's resource.
+void open_attached_data(ResourceBytes attached_data);
+
+// Copies exactly `count` (at least 1) decoded bytes to `destination`, or ends the process.
+void read_attached_data(void* destination, std::uint64_t count);
+
+void close_attached_data();
+
+// How many times the decoder has been called since the reader was opened.
+std::uint64_t decoder_call_count();
+
+}  // namespace osvari

@@ -1,0 +1,22 @@
+#include "payload/main_library.h"
+
+#include "launcher/error_reporting.h"
+#include "launcher/shared_state.h"
+#include "payload/unpack.h"
+#include "platform/modules.h"
+#include "platform/processes.h"
+
+namespace osvari {
+
+using RunCode = int (*)(int argument_count, wchar_t** argument_vector);
+
+int run_main_library(int argument_count, wchar_t** argument_vector) {
+  add_dll_directory(unpack_directory().c_str());
+  void* library = load_library(main_library_path());
+  if (library == nullptr) fatal_system_error("Error, load DLL.", last_error());
+  const auto run_code = reinterpret_cast<RunCode>(find_exported_function(library, "run_code"));
+  if (run_code == nullptr) fatal_error("Error, DLL entry point not found.");
+  return run_code(argument_count, argument_vector);
+}
+
+}  // namespace osvari

@@ -1,0 +1,10 @@
+// Handing the child process over to the packaged application's main library.
+#pragma once
+
+namespace osvari {
+
+// Loads the main library from the unpack directory and returns what its run_code returns.
+// Ends the process when the library cannot be loaded or lacks run_code.
+int run_main_library(int argument_count, wchar_t** argument_vector);
+
+}  // namespace osvari

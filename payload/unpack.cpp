@@ -1,0 +1,107 @@
+#include "payload/unpack.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "launcher/bounded_wide_string.h"
+#include "launcher/error_reporting.h"
+#include "launcher/shared_state.h"
+#include "paths/known_directories.h"
+#include "payload/attached_data_reader.h"
+#include "payload/entry_name.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+
+namespace osvari {
+namespace {
+
+constexpr std::uint64_t chunk_size = 32768;
+
+using EntryName = BoundedWideString<1024>;
+using TargetPath = BoundedWideString<4096>;
+
+EntryName name;
+TargetPath target_path;
+BoundedWideString<1024> main_library;
+unsigned char chunk[chunk_size];
+
+// Reads the next name, one code unit at a time, up to its zero unit.
+void read_entry_name() {
+  name.clear();
+  for (;;) {
+    char16_t unit = 0;
+    read_attached_data(&unit, sizeof unit);
+    if (unit == 0) return;
+    if (!name.append(static_cast<wchar_t>(unit))) fail_internal_limit("an entry name does not fit in 1024 code units");
+  }
+}
+
+std::uint64_t read_entry_size() {
+  unsigned char bytes[8];
+  read_attached_data(bytes, sizeof bytes);
+  std::uint64_t size = 0;
+  for (int i = 7; i >= 0; --i) size = (size << 8) | bytes[i];
+  return size;
+}
+
+void make_parent_directory() {
+  TargetPath directory;
+  (void)directory.assign(target_path.view());
+  const std::size_t last = directory.view().find_last_of(L'\\');
+  if (last == std::wstring_view::npos || last == 0) return;
+  directory.truncate(last);
+  if (!ensure_directory(directory.c_str())) {
+    create_parent_directories(directory.c_str());
+    ensure_directory(directory.c_str());
+  }
+}
+
+[[noreturn]] void fail_write(std::uint32_t code) { fatal_system_error("Error, couldn't unpack file to target path.", code); }
+
+// WriteFile may write less than asked; the rest follows until the call stops making progress.
+void write_chunk(RawHandle file, const unsigned char* data, std::uint32_t length) {
+  while (length > 0) {
+    std::uint32_t written = 0;
+    if (!write_file(file, data, length, written)) fail_write(last_error());
+    if (written == 0) fail_write(last_error());
+    data += written;
+    length -= std::min(written, length);
+  }
+}
+
+void write_entry_contents() {
+  std::uint64_t size = read_entry_size();
+  make_parent_directory();
+  UniqueFileHandle file = create_file_for_writing(target_path.c_str());
+  if (!file.is_valid()) fatal_open_for_writing(target_path.view());
+  while (size > 0) {
+    const auto length = static_cast<std::uint32_t>(std::min(size, chunk_size));
+    read_attached_data(chunk, length);
+    write_chunk(file.get(), chunk, length);
+    size -= length;
+  }
+}
+
+}  // namespace
+
+void unpack_files(Role role) {
+  for (;;) {
+    read_entry_name();
+    if (name.empty()) return;
+    if (!is_safe_entry_name(name.view())) fatal_error("Error, unsafe file name in attached data.");
+    target_path.clear();
+    if (!target_path.append(unpack_directory().view()) || !target_path.append(L'\\') ||
+        !target_path.append(name.view())) {
+      fail_internal_limit("a target path does not fit in 4096 code units");
+    }
+    if (main_library.empty() && !main_library.assign(target_path.view())) {
+      fail_internal_limit("the main library path does not fit in 1024 code units");
+    }
+    if (role == Role::child) return;
+    write_entry_contents();
+  }
+}
+
+const wchar_t* main_library_path() { return main_library.c_str(); }
+
+}  // namespace osvari

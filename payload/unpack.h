@@ -1,0 +1,15 @@
+// Turning the file entries of the attached data into files below the unpack directory.
+#pragma once
+
+namespace osvari {
+
+enum class Role { parent, child };
+
+// Parent: writes every entry, up to the terminator. Child: reads only the first name and
+// records the main library path. Ends the process on any failure.
+void unpack_files(Role role);
+
+// The first entry's target path; empty when the attached data held no entry.
+const wchar_t* main_library_path();
+
+}  // namespace osvari
