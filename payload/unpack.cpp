@@ -22,7 +22,8 @@ using TargetPath = BoundedWideString<4096>;
 
 EntryName name;
 TargetPath target_path;
-BoundedWideString<1024> main_library;
+// As roomy as a target path, so any unpack directory that holds files can hold the library.
+TargetPath main_library;
 unsigned char chunk[chunk_size];
 
 // Reads the next name, one code unit at a time, up to its zero unit.
@@ -84,7 +85,8 @@ void write_entry_contents() {
 
 }  // namespace
 
-void unpack_files(Role role) {
+void unpack_files(RoleKind role) {
+  main_library.clear();
   for (;;) {
     read_entry_name();
     if (name.empty()) return;
@@ -95,9 +97,9 @@ void unpack_files(Role role) {
       fail_internal_limit("a target path does not fit in 4096 code units");
     }
     if (main_library.empty() && !main_library.assign(target_path.view())) {
-      fail_internal_limit("the main library path does not fit in 1024 code units");
+      fail_internal_limit("the main library path does not fit in 4096 code units");
     }
-    if (role == Role::child) return;
+    if (role == RoleKind::child) return;
     write_entry_contents();
   }
 }

@@ -1,13 +1,13 @@
 // Turning the file entries of the attached data into files below the unpack directory.
 #pragma once
 
-namespace osvari {
+#include "launcher/role.h"
 
-enum class Role { parent, child };
+namespace osvari {
 
 // Parent: writes every entry, up to the terminator. Child: reads only the first name and
 // records the main library path. Ends the process on any failure.
-void unpack_files(Role role);
+void unpack_files(RoleKind role);
 
 // The first entry's target path; empty when the attached data held no entry.
 const wchar_t* main_library_path();

@@ -23,12 +23,16 @@ std::string with_byte_changed(std::string bytes, std::size_t index) {
 std::vector<StreamCase> broken_streams() {
   const std::string decoded = decoded_stream({{u"main.dll", varied_bytes(200'000)}, {u"data.bin", varied_bytes(10)}});
   const std::string frame = pack::compress_frame(decoded, {.level = 1});
+  std::string bad_block_type = frame;
+  bad_block_type[6] = static_cast<char>(bad_block_type[6] | 0x06);  // first block header: reserved type
+  const std::string checked = pack::compress_frame(decoded, {.level = 1, .checksum = true});
   std::string big_window = frame;
   big_window[5] = static_cast<char>((28 - 10) << 3);  // window descriptor announcing 2^28 bytes
   return {
       {"header_only", "KAY"},
       {"cut_short_inside_the_frame", "KAY" + frame.substr(0, frame.size() / 2)},
-      {"one_corrupted_byte", "KAY" + with_byte_changed(frame, frame.size() / 2)},
+      {"corrupted_block_header", "KAY" + bad_block_type},
+      {"corrupted_content_under_a_checksum", "KAY" + with_byte_changed(checked, checked.size() / 2)},
       {"bytes_that_are_not_a_frame", "KAY" + std::string(64, 'z')},
       {"window_of_2_to_the_28", "KAY" + big_window},
       {"no_terminator", pack::wrap_attached_data(pack::compress_frame(decoded_stream({{u"main.dll", "x"}}, false)))},

@@ -66,7 +66,8 @@ TEST(AttachedDataReader, CallsThatYieldNoOutputAreFollowedWithinTheSameRead) {
   // An empty frame before the real one: its decoder calls produce nothing.
   const std::string decoded = "payload";
   const std::string frames = pack::compress_frame("", {.level = 1}) + pack::compress_frame(decoded, {.level = 1});
-  open_attached_data(as_resource(pack::wrap_attached_data(frames)));
+  const std::string attached = pack::wrap_attached_data(frames);
+  open_attached_data(as_resource(attached));
   EXPECT_EQ(read_bytes(decoded.size()), decoded);
   EXPECT_GE(decoder_call_count(), 2u);
   close_attached_data();

@@ -55,7 +55,7 @@ FrameCompressor::FrameCompressor(const CompressionOptions& options, Sink sink) :
   check(ZSTD_CCtx_setParameter(c, ZSTD_c_compressionLevel, options.level), "compression level");
   check(ZSTD_CCtx_setParameter(c, ZSTD_c_windowLog, window_log), "window size");
   check(ZSTD_CCtx_setParameter(c, ZSTD_c_contentSizeFlag, 0), "content size flag");
-  check(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, 0), "checksum flag");
+  check(ZSTD_CCtx_setParameter(c, ZSTD_c_checksumFlag, options.checksum ? 1 : 0), "checksum flag");
   check(ZSTD_CCtx_setParameter(c, ZSTD_c_dictIDFlag, 0), "dictionary id flag");
   if (options.workers > 0) {
     // Builds without thread support refuse workers; they compress on one thread instead.

@@ -25,6 +25,7 @@ void append_terminator(std::string& stream);
 struct CompressionOptions {
   int level = default_compression_level;
   int workers = 0;  // 0: single-threaded; more where libzstd was built with threads
+  bool checksum = false;  // the launcher's own data carries none; tests need frames with one
 };
 
 // Compresses everything written to it into a single Zstandard frame without content size,

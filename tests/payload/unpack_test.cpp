@@ -1,0 +1,124 @@
+// Unpacking the entries of attached data held in memory into a folder of the test's own.
+#include "payload/unpack.h"
+
+#include <gtest/gtest.h>
+
+#include "launcher/shared_state.h"
+#include "payload/attached_data_reader.h"
+#include "platform/win32.h"
+#include "tests/support/payload_builder.h"
+#include "tests/support/temporary_directory.h"
+
+namespace osvari::testing {
+namespace {
+
+class Unpacking : public ::testing::Test {
+ protected:
+  // The reader keeps pointing into the attached data until it is closed.
+  void open(const std::string& attached) {
+    attached_ = attached;
+    open_attached_data(as_resource(attached_));
+  }
+  void use_unpack_directory(const std::filesystem::path& directory) {
+    ASSERT_TRUE(unpack_directory().assign(directory.wstring()));
+  }
+
+  TemporaryDirectory root_;
+  std::filesystem::path target_ = root_.path() / L"unpack";
+  std::string attached_;
+};
+
+TEST_F(Unpacking, WritesEveryEntryBelowTheUnpackDirectory) {
+  const std::vector<TestEntry> entries = {
+      {u"main.dll", "library"},
+      {u"empty.txt", ""},
+      {u"one_chunk.bin", varied_bytes(32768, 1)},
+      {u"one_chunk_and_a_byte.bin", varied_bytes(32769, 2)},
+      {u"a\\b\\c\\deep.txt", "deep"},
+      {u"a\\b\\sibling.txt", "sibling"},
+      {u"replaced.txt", "first version, longer than the second"},
+      {u"replaced.txt", "second"},
+  };
+  use_unpack_directory(target_);
+  open(attached_data_for(entries));
+  unpack_files(RoleKind::parent);
+  close_attached_data();
+
+  EXPECT_EQ(std::wstring(main_library_path()), (target_ / L"main.dll").wstring());
+  for (std::size_t i = 0; i + 1 < entries.size(); ++i) {
+    std::wstring name(entries[i].name.begin(), entries[i].name.end());
+    const std::string expected = entries[i].name == u"replaced.txt" ? "second" : entries[i].contents;
+    EXPECT_EQ(read_file(target_ / name), expected) << std::filesystem::path(name).string();
+  }
+}
+
+TEST_F(Unpacking, ReplacesAFileThatAlreadyExists) {
+  write_file(target_ / L"main.dll", std::string(100'000, 'o'));
+  use_unpack_directory(target_);
+  open(attached_data_for({{u"main.dll", "new"}}));
+  unpack_files(RoleKind::parent);
+  close_attached_data();
+  EXPECT_EQ(read_file(target_ / L"main.dll"), "new");
+}
+
+TEST_F(Unpacking, TheChildReadsOnlyTheFirstNameAndWritesNothing) {
+  // Everything after the first name is missing: a child that read on would fail.
+  std::string decoded = decoded_stream({{u"sub\\main.dll", "library"}});
+  decoded.resize(2 * std::u16string_view(u"sub\\main.dll").size() + 2);
+  use_unpack_directory(target_);
+  open(attached_data_from_stream(decoded));
+  unpack_files(RoleKind::child);
+  EXPECT_EQ(std::wstring(main_library_path()), (target_ / L"sub\\main.dll").wstring());
+  EXPECT_FALSE(std::filesystem::exists(target_));
+}
+
+TEST_F(Unpacking, AFileHeldOpenWithoutWriteSharingCannotBeReplaced) {
+  write_file(target_ / L"locked.dll", "old");
+  HANDLE holder = CreateFileW((target_ / L"locked.dll").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  use_unpack_directory(target_);
+  open(attached_data_for({{u"locked.dll", "new"}}));
+  EXPECT_EXIT(unpack_files(RoleKind::parent), ::testing::ExitedWithCode(2),
+              "^Error, failed to open '.*\\\\unpack\\\\locked\\.dll' for writing\\.");
+  CloseHandle(holder);
+}
+
+// The target path (unpack directory, a backslash and the name) may fill 4095 code units.
+TEST_F(Unpacking, ATargetPathOfExactly4095CodeUnitsIsAcceptedAndOneMoreIsNot) {
+  const std::wstring name(1000, L'n');
+  for (const std::size_t directory_length : {4095 - 1 - name.size(), 4096 - 1 - name.size()}) {
+    std::wstring directory = root_.path().wstring() + L"\\";
+    directory += std::wstring(directory_length - directory.size(), L'd');
+    ASSERT_TRUE(unpack_directory().assign(directory));
+    open(attached_data_for({{std::u16string(name.begin(), name.end()), "x"}}));
+    const bool fits = directory_length + 1 + name.size() == 4095;
+    // A path that long cannot be opened here, so the accepted one fails one step later.
+    EXPECT_EXIT(unpack_files(RoleKind::parent), ::testing::ExitedWithCode(2), fits ? "failed to open" : "^$")
+        << "unpack directory of " << directory_length << " code units";
+  }
+}
+
+class UnsafeName : public Unpacking, public ::testing::WithParamInterface<const char16_t*> {};
+
+TEST_P(UnsafeName, IsRefusedBeforeAnythingIsWritten) {
+  const std::filesystem::path unpack = root_.path() / L"one" / L"two";
+  use_unpack_directory(unpack);
+  open(attached_data_for({{u"main.dll", "library"}, {GetParam(), "escaped"}}));
+  EXPECT_EXIT(
+      {
+        unpack_files(RoleKind::parent);
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(2), "^$");
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root_.path())) {
+    if (entry.is_regular_file()) EXPECT_NE(read_file(entry.path()), "escaped") << entry.path().string();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, UnsafeName,
+                         ::testing::Values(u"..\\..\\x.dll", u"a/../../x.dll", u"..\\x", u"\\x.dll", u"/x.dll",
+                                           u"C:x.dll", u"x.dll:stream"));
+
+}  // namespace
+}  // namespace osvari::testing
