@@ -1,0 +1,70 @@
+#include "tools/pack/pack_options.h"
+
+#include <gtest/gtest.h>
+
+#include "tools/pack/pack_error.h"
+
+namespace osvari::pack {
+namespace {
+
+using Arguments = std::vector<std::string>;
+
+TEST(PackOptions, ReadsOptionsAndOperands) {
+  const PackOptions plain = parse_pack_arguments({"-o", "out.bin", "app.dll"}, 8);
+  EXPECT_FALSE(plain.help);
+  EXPECT_EQ(plain.output, "out.bin");
+  EXPECT_EQ(plain.main_library, "app.dll");
+  EXPECT_TRUE(plain.inputs.empty());
+  EXPECT_EQ(plain.level, 19);
+  EXPECT_EQ(plain.threads, 8);
+  EXPECT_FALSE(plain.launcher.has_value());
+
+  const PackOptions full = parse_pack_arguments(
+      {"app.dll", "--level", "3", "data", "--threads=2", "--output=o.bin", "--launcher", "l.exe", "--", "-x", "y"}, 8);
+  EXPECT_EQ(full.level, 3);
+  EXPECT_EQ(full.threads, 2);
+  EXPECT_EQ(full.output, "o.bin");
+  EXPECT_EQ(full.launcher, "l.exe");
+  EXPECT_EQ(full.main_library, "app.dll");
+  EXPECT_EQ(full.inputs, (Arguments{"data", "-x", "y"}));
+
+  EXPECT_EQ(parse_pack_arguments({"-o", "o", "a.dll"}, 0).threads, 1);  // unknown hardware
+  EXPECT_EQ(parse_pack_arguments({"-o", "o", "a.dll", "--level", "22"}, 1).level, 22);
+  EXPECT_TRUE(parse_pack_arguments({"--help", "--unknown"}, 1).help);
+  EXPECT_TRUE(parse_pack_arguments({"-h"}, 1).help);
+}
+
+TEST(PackOptions, RefusesBadCommandLines) {
+  const struct {
+    Arguments arguments;
+    std::string message;
+  } cases[] = {
+      {{}, "no main library given (see --help)"},
+      {{"-o", "out"}, "no main library given (see --help)"},
+      {{"app.dll"}, "no output file given: use --output FILE"},
+      {{"--fast", "-o", "o", "app.dll"}, "unknown option --fast (see --help)"},
+      {{"-x=1", "-o", "o", "app.dll"}, "unknown option -x=1 (see --help)"},
+      {{"app.dll", "-o"}, "-o needs a value"},
+      {{"app.dll", "--output="}, "--output needs a file name"},
+      {{"app.dll", "-o", "a", "--output", "b"}, "the output file is given twice"},
+      {{"app.dll", "-o", "o", "--level", "0"}, "--level needs a whole number from 1 to 22, not \"0\""},
+      {{"app.dll", "-o", "o", "--level", "23"}, "--level needs a whole number from 1 to 22, not \"23\""},
+      {{"app.dll", "-o", "o", "--level=5x"}, "--level needs a whole number from 1 to 22, not \"5x\""},
+      {{"app.dll", "-o", "o", "--level", ""}, "--level needs a whole number from 1 to 22, not \"\""},
+      {{"app.dll", "-o", "o", "--threads", "0"}, "--threads needs a whole number from 1 to 200, not \"0\""},
+      {{"app.dll", "-o", "o", "--threads", "-2"}, "--threads needs a whole number from 1 to 200, not \"-2\""},
+      {{"app.dll", "-o", "o", "--launcher", "a", "--launcher", "b"}, "the launcher is given twice"},
+  };
+  for (const auto& test : cases) {
+    try {
+      parse_pack_arguments(test.arguments, 4);
+      ADD_FAILURE() << "accepted: " << test.message;
+    } catch (const PackError& error) {
+      EXPECT_EQ(error.what(), test.message);
+      EXPECT_EQ(error.exit_code, exit_usage) << test.message;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace osvari::pack

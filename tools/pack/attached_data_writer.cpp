@@ -1,0 +1,63 @@
+#include "tools/pack/attached_data_writer.h"
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/pack/entry_names.h"
+#include "tools/pack/pack_error.h"
+
+namespace osvari::pack {
+namespace {
+
+constexpr std::size_t read_chunk_size = 1 << 20;
+
+void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vector<char>& chunk) {
+  std::ifstream file(entry.source, std::ios::binary);
+  if (!file) fail_bad_input("cannot read " + display_path(entry.source));
+  std::uint64_t remaining = entry.size;
+  while (remaining > 0) {
+    const std::size_t wanted = remaining < chunk.size() ? static_cast<std::size_t>(remaining) : chunk.size();
+    file.read(chunk.data(), static_cast<std::streamsize>(wanted));
+    const auto got = static_cast<std::size_t>(file.gcount());
+    if (got != wanted) {
+      if (file.bad()) fail_bad_input("cannot read " + display_path(entry.source));
+      fail_bad_input("file became shorter while packing: " + display_path(entry.source));
+    }
+    compressor.write(std::string_view(chunk.data(), got));
+    remaining -= got;
+  }
+  if (file.peek() != std::ifstream::traits_type::eof()) {
+    fail_bad_input("file became longer while packing: " + display_path(entry.source));
+  }
+}
+
+}  // namespace
+
+void write_attached_data(const std::vector<PackEntry>& entries, const CompressionOptions& options,
+                         const std::function<void(std::string_view)>& sink) {
+  std::uint64_t written = 0;
+  const auto counted_sink = [&](std::string_view bytes) {
+    written += bytes.size();
+    sink(bytes);
+  };
+  counted_sink(attached_data_header);
+
+  FrameCompressor compressor(options, counted_sink);
+  std::vector<char> chunk(read_chunk_size);
+  std::string prefix;
+  for (const PackEntry& entry : entries) {
+    prefix.clear();
+    append_entry_prefix(prefix, entry.name, entry.size);
+    compressor.write(prefix);
+    compress_file(entry, compressor, chunk);
+  }
+  prefix.clear();
+  append_terminator(prefix);
+  compressor.write(prefix);
+  compressor.finish();
+
+  counted_sink(trailer_for(written));
+}
+
+}  // namespace osvari::pack

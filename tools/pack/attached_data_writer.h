@@ -1,0 +1,19 @@
+// Streams the entries' files through the compressor into attached data.
+#pragma once
+
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "tools/pack/attached_data_format.h"
+#include "tools/pack/pack_inputs.h"
+
+namespace osvari::pack {
+
+// Hands `sink` the header, the single compressed frame of all entries and the terminator, and
+// the trailer, piece by piece as they are ready. File contents are read in chunks, never whole.
+// Throws PackError (bad input) when a file cannot be read or no longer has its collected size.
+void write_attached_data(const std::vector<PackEntry>& entries, const CompressionOptions& options,
+                         const std::function<void(std::string_view)>& sink);
+
+}  // namespace osvari::pack

@@ -1,0 +1,102 @@
+// osvari-pack: writes the attached data of a onefile application, or a launcher carrying it.
+#include <algorithm>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "tools/pack/attached_data_format.h"
+#include "tools/pack/attached_data_writer.h"
+#include "tools/pack/entry_names.h"
+#include "tools/pack/launcher_attach.h"
+#include "tools/pack/main_library_check.h"
+#include "tools/pack/pack_error.h"
+#include "tools/pack/pack_inputs.h"
+#include "tools/pack/pack_options.h"
+#include "tools/pack/pending_output.h"
+
+namespace osvari::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+void check_output_is_no_input(const fs::path& output, const std::vector<PackEntry>& entries) {
+  std::error_code error;
+  if (!fs::exists(output, error)) return;
+  for (const PackEntry& entry : entries) {
+    if (fs::equivalent(entry.source, output, error)) {
+      fail_bad_input("the output file is also an input: " + display_path(output));
+    }
+  }
+}
+
+int run_pack(const std::vector<std::string>& arguments) {
+  const auto hardware_threads = static_cast<int>(std::thread::hardware_concurrency());
+  const PackOptions options = parse_pack_arguments(arguments, std::min(hardware_threads, max_threads));
+  if (options.help) {
+    std::cout << usage_text();
+    return 0;
+  }
+  if (options.launcher && !can_attach_to_launcher) {
+    fail_usage("--launcher needs the Windows build of osvari-pack (run osvari-pack.exe under Wine)");
+  }
+
+  std::vector<fs::path> inputs;
+  for (const std::string& input : options.inputs) inputs.push_back(path_from_argument(input));
+  const std::vector<PackEntry> entries = collect_pack_entries(path_from_argument(options.main_library), inputs);
+  check_main_library(entries.front().source);
+  const fs::path output = path_from_argument(options.output);
+  check_output_is_no_input(output, entries);
+
+  // libzstd writes the same bytes for any number of workers, but other bytes without any: at
+  // least one worker keeps the output independent of --threads and of the hardware.
+  const CompressionOptions compression{options.level, options.threads};
+#ifdef _WIN32
+  if (options.launcher) {
+    const fs::path launcher = path_from_argument(*options.launcher);
+    std::error_code error;
+    if (!fs::is_regular_file(launcher, error)) fail_bad_input("no such launcher file: " + *options.launcher);
+    // A resource is written from memory; the compressed data is a fraction of the inputs.
+    std::string attached_data;
+    write_attached_data(entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); });
+    write_launcher_with_attached_data(launcher, output, attached_data);
+    return 0;
+  }
+#endif
+  PendingOutput pending(output);
+  write_attached_data(entries, compression, [&](std::string_view bytes) { pending.write(bytes); });
+  pending.commit();
+  return 0;
+}
+
+int main_with_arguments(const std::vector<std::string>& arguments) {
+  try {
+    return run_pack(arguments);
+  } catch (const PackError& error) {
+    std::cerr << "osvari-pack: " << error.what() << '\n';
+    return error.exit_code;
+  } catch (const std::exception& error) {
+    std::cerr << "osvari-pack: " << error.what() << '\n';
+    return exit_bad_input;
+  }
+}
+
+}  // namespace
+}  // namespace osvari::pack
+
+#ifdef _WIN32
+// Wide arguments keep every file name intact; they continue as UTF-8.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    const std::u8string text = std::filesystem::path(argv[i]).u8string();
+    arguments.emplace_back(text.begin(), text.end());
+  }
+  return osvari::pack::main_with_arguments(arguments);
+}
+#else
+int main(int argc, char** argv) { return osvari::pack::main_with_arguments({argv + 1, argv + argc}); }
+#endif

@@ -1,0 +1,104 @@
+#include "tools/pack/pack_inputs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <system_error>
+
+#include "tools/pack/entry_names.h"
+#include "tools/pack/pack_error.h"
+
+namespace osvari::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void fail_unreadable(const fs::path& path, const std::error_code& error) {
+  fail_bad_input("cannot read " + display_path(path) + ": " + error.message());
+}
+
+PackEntry make_entry(const std::vector<fs::path>& components, const fs::path& source) {
+  PackEntry entry{make_entry_name(components, source), source, 0};
+  std::error_code error;
+  entry.size = fs::file_size(source, error);
+  if (error) fail_unreadable(source, error);
+  // Opening now reports an unreadable file before any compression work.
+  errno = 0;
+  if (!std::ifstream(source, std::ios::binary)) {
+    fail_unreadable(source, errno != 0 ? std::error_code(errno, std::generic_category())
+                                       : std::make_error_code(std::errc::io_error));
+  }
+  return entry;
+}
+
+void add_directory(const fs::path& directory, std::vector<fs::path>& components, std::vector<PackEntry>& entries) {
+  std::error_code error;
+  fs::directory_iterator it(directory, error);
+  if (error) fail_unreadable(directory, error);
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    const fs::directory_entry& item = *it;
+    std::error_code ignored;  // an entry that cannot be asked about is neither kind, and is left out
+    components.push_back(item.path().filename());
+    if (item.is_directory(ignored) && !item.is_symlink(ignored)) {
+      add_directory(item.path(), components, entries);
+    } else if (item.is_regular_file(ignored)) {
+      entries.push_back(make_entry(components, item.path()));
+    }
+    components.pop_back();
+  }
+  if (error) fail_unreadable(directory, error);
+}
+
+bool ends_with_dll(std::u16string_view name) {
+  if (name.size() < 4) return false;
+  std::u16string suffix(name.substr(name.size() - 4));
+  for (char16_t& unit : suffix) {
+    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+  }
+  return suffix == u".dll";
+}
+
+}  // namespace
+
+std::vector<PackEntry> collect_pack_entries(const fs::path& main_library, const std::vector<fs::path>& inputs) {
+  std::vector<PackEntry> entries;
+  std::error_code error;
+
+  const fs::file_status main_status = fs::status(main_library, error);
+  if (!fs::exists(main_status)) fail_bad_input("no such file: " + display_path(main_library));
+  if (!fs::is_regular_file(main_status)) {
+    fail_bad_input("the main library is not a regular file: " + display_path(main_library));
+  }
+  entries.push_back(make_entry({main_library.filename()}, main_library));
+  // The launcher loads it by this name; without ".dll" the system would append one.
+  if (!ends_with_dll(entries.front().name)) {
+    fail_bad_input("the main library's name does not end in \".dll\": " + display_path(main_library));
+  }
+
+  for (const fs::path& input : inputs) {
+    const fs::file_status status = fs::status(input, error);
+    if (!fs::exists(status)) fail_bad_input("no such file or directory: " + display_path(input));
+    if (fs::is_directory(status)) {
+      std::vector<fs::path> components;
+      add_directory(input, components, entries);
+    } else if (fs::is_regular_file(status)) {
+      entries.push_back(make_entry({input.filename()}, input));
+    } else {
+      fail_bad_input("not a regular file or directory: " + display_path(input));
+    }
+  }
+
+  const auto by_name = [](const PackEntry& a, const PackEntry& b) { return a.name < b.name; };
+  std::sort(entries.begin() + 1, entries.end(), by_name);
+  const auto fail_duplicate = [](const PackEntry& a, const PackEntry& b) {
+    fail_bad_input("two inputs give the entry name \"" + utf16_to_utf8(a.name) + "\": " + display_path(a.source) +
+                   " and " + display_path(b.source));
+  };
+  for (std::size_t i = 1; i < entries.size(); ++i) {
+    if (entries[i].name == entries.front().name) fail_duplicate(entries.front(), entries[i]);
+    if (i + 1 < entries.size() && entries[i].name == entries[i + 1].name) fail_duplicate(entries[i], entries[i + 1]);
+  }
+  return entries;
+}
+
+}  // namespace osvari::pack
