@@ -20,7 +20,7 @@ constexpr std::size_t placeholder_name_capacity = 1024;
 constexpr std::size_t time_stamp_capacity = 1024;
 
 void append_value(ExpansionOutput& output, std::wstring_view value) {
-  if (!output.append(value)) fail_internal_limit("a runtime spec value does not fit in the expanded path's buffer");
+  if (!output.append(value)) fail_internal_limit("a runtime spec value does not fit in the output buffer");
 }
 
 // The whole output is trimmed, so a backslash written before an empty value goes as well.

@@ -1,0 +1,65 @@
+// Making directories exist with few system calls, remembering the ones known to exist.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "launcher/bounded_wide_string.h"
+#include "platform/files.h"
+
+namespace osvari {
+
+inline constexpr std::size_t known_directory_limit = 1024;
+inline constexpr std::size_t directory_path_capacity = 4096;
+using ProfileDirectory = BoundedWideString<directory_path_capacity>;
+
+// What the list asks of the system.
+class DirectoryOperations {
+ public:
+  virtual ~DirectoryOperations() = default;
+  virtual CreateDirectoryResult create_directory(const wchar_t* path) = 0;  // CreateDirectoryW
+  // The expansion of "{HOME}"; false when it cannot be expanded.
+  virtual bool expand_profile_directory(ProfileDirectory& output) = 0;
+};
+
+DirectoryOperations& system_directory_operations();
+
+class KnownDirectoryList {
+ public:
+  explicit KnownDirectoryList(DirectoryOperations& operations) : operations_(operations) {}
+  KnownDirectoryList(const KnownDirectoryList&) = delete;
+  KnownDirectoryList& operator=(const KnownDirectoryList&) = delete;
+
+  // True when the directory exists as far as the list can tell: listed (exact, case-sensitive
+  // match), a bare drive such as "C:", created, or already there. False when creating it
+  // failed for any other reason, typically a missing parent. The first call puts the profile
+  // directory at the head of the list, or ends the run through fatal_expand_error.
+  bool ensure_directory(const wchar_t* path);
+
+  // Makes every missing ancestor of `path` exist, nearest the root first; not `path` itself.
+  // A null path or one of 4096 code units or more ends the run at an internal limit.
+  void create_parent_directories(const wchar_t* path);
+
+  // ensure_directory, and when that fails the ancestors and a second attempt.
+  void ensure_directory_with_ancestors(const wchar_t* path);
+
+  [[nodiscard]] const std::vector<std::wstring>& entries() const { return entries_; }
+
+ private:
+  void remember(const wchar_t* path);
+
+  DirectoryOperations& operations_;
+  std::vector<std::wstring> entries_;
+};
+
+// The process-wide list over the real file system.
+KnownDirectoryList& known_directories();
+
+inline bool ensure_directory(const wchar_t* path) { return known_directories().ensure_directory(path); }
+inline void create_parent_directories(const wchar_t* path) { known_directories().create_parent_directories(path); }
+inline void ensure_directory_with_ancestors(const wchar_t* path) {
+  known_directories().ensure_directory_with_ancestors(path);
+}
+
+}  // namespace osvari
