@@ -10,6 +10,8 @@ std::uint32_t last_error() { return GetLastError(); }
 
 std::uint32_t current_process_id() { return GetCurrentProcessId(); }
 
+std::uint32_t process_id_of(RawHandle process) { return GetProcessId(process); }
+
 std::uint64_t system_time_as_file_time() {
   FILETIME time{};
   GetSystemTimeAsFileTime(&time);

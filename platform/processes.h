@@ -9,6 +9,7 @@ namespace osvari {
 
 std::uint32_t last_error();  // GetLastError: read right after the call that failed
 std::uint32_t current_process_id();
+std::uint32_t process_id_of(RawHandle process);  // GetProcessId
 // GetSystemTimeAsFileTime as one 64-bit count of 100 ns intervals since 1601.
 std::uint64_t system_time_as_file_time();
 void sleep_milliseconds(std::uint32_t milliseconds);

@@ -1,0 +1,36 @@
+// Which of the two instances this process is: the one the user started (parent) or the one a
+// running parent of the same executable started (child).
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace osvari {
+
+inline constexpr char parent_variable_name[] = "OSVARI_ONEFILE_PARENT";
+inline constexpr char start_variable_name[] = "OSVARI_ONEFILE_START";
+
+inline constexpr std::size_t parent_path_capacity = 2048;
+
+enum class RoleKind { parent, child };
+
+struct Role {
+  RoleKind kind = RoleKind::parent;
+  // Child role: the accepted value of OSVARI_ONEFILE_PARENT. Empty in the parent role.
+  std::wstring parent_process_text;
+
+  [[nodiscard]] bool is_child() const { return kind == RoleKind::child; }
+};
+
+// True when `text` is a decimal process id (as wcstoul reads it, to the very end) of a running
+// process whose executable resolves to the same path as this process's own executable.
+// Rejects silently; only the internal limits of resolve_final_path end the run.
+bool check_parent_process(const wchar_t* text);
+
+// Child role when OSVARI_ONEFILE_PARENT names a running process of this executable; the
+// environment is then left as it is. Otherwise the parent role: a rejected value is removed
+// together with OSVARI_ONEFILE_START (an absent or empty one removes nothing), and
+// OSVARI_ONEFILE_PARENT is set to this process's id.
+Role determine_role();
+
+}  // namespace osvari
