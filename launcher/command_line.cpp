@@ -41,7 +41,7 @@ void build_child_command_line() {
     case CommandLineOutcome::split_failed:
       fatal_system_error("Error, couldn't launch child", result.split_error);
     case CommandLineOutcome::does_not_fit:
-      fail_internal_limit("the command line does not fit in 32768 code units");
+      fail_internal_limit("the command line does not fit in 32767 code units");
   }
 }
 

@@ -9,7 +9,9 @@
 
 namespace osvari {
 
-inline constexpr std::size_t child_command_line_capacity = 32768;
+// CreateProcessW takes at most 32767 code units including the terminator; a longer line is
+// cut (under Wine silently, by its last unit), so the buffer stops there.
+inline constexpr std::size_t child_command_line_capacity = 32767;
 using ChildCommandLine = BoundedWideString<child_command_line_capacity>;
 
 // True when the argument needs quotes to come back as one argument from the child's parse.
