@@ -48,11 +48,11 @@ bool check_parent_process(const wchar_t* text) {
 }
 
 Role determine_role() {
-  const std::wstring parent_name = widen_variable_name(parent_variable_name);
+  const std::wstring parent_name = widen_variable_name(parent_process_variable);
   if (const std::optional<std::wstring> inherited = get_environment_value(parent_name.c_str())) {
     if (check_parent_process(inherited->c_str())) return {RoleKind::child, *inherited};
     set_environment_variable(parent_name.c_str(), nullptr);
-    set_environment_variable(widen_variable_name(start_variable_name).c_str(), nullptr);
+    set_environment_variable(widen_variable_name(start_time_variable).c_str(), nullptr);
   }
   publish_own_process_id(parent_name);
   return {RoleKind::parent, {}};

@@ -7,9 +7,6 @@
 
 namespace osvari {
 
-inline constexpr char parent_variable_name[] = "OSVARI_ONEFILE_PARENT";
-inline constexpr char start_variable_name[] = "OSVARI_ONEFILE_START";
-
 inline constexpr std::size_t parent_path_capacity = 2048;
 
 enum class RoleKind { parent, child };

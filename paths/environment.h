@@ -7,6 +7,10 @@
 
 namespace osvari {
 
+// The variables through which a parent and its child agree on the unpack directory.
+inline constexpr char parent_process_variable[] = "OSVARI_ONEFILE_PARENT";
+inline constexpr char start_time_variable[] = "OSVARI_ONEFILE_START";
+
 inline constexpr std::uint32_t environment_value_capacity = 32768;  // the longest value plus its terminator
 
 // The variable's value; none when it is unset, empty or too long for 32,767 code units.

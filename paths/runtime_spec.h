@@ -12,9 +12,6 @@
 
 namespace osvari {
 
-inline constexpr const char* parent_process_variable = "OSVARI_ONEFILE_PARENT";
-inline constexpr const char* start_time_variable = "OSVARI_ONEFILE_START";
-
 // What the placeholders read from the process and the system.
 class RuntimeSpecEnvironment {
  public:

@@ -35,8 +35,8 @@ TEST(HandshakeHelper, DISABLED_DetermineRoleAndReport) {
   };
   std::printf("osvari.role=%s\n", role.is_child() ? "child" : "parent");
   std::printf("osvari.accepted=%ls\n", role.parent_process_text.c_str());
-  std::printf("osvari.parent=%ls\n", value(parent_variable_name).c_str());
-  std::printf("osvari.start=%ls\n", value(start_variable_name).c_str());
+  std::printf("osvari.parent=%ls\n", value(parent_process_variable).c_str());
+  std::printf("osvari.start=%ls\n", value(start_time_variable).c_str());
   std::printf("osvari.pid=%lu\n", static_cast<unsigned long>(current_process_id()));
   std::fflush(stdout);
 }
