@@ -27,6 +27,7 @@ TEST_P(AttachedDataHeader, IsRefusedWithExitCode2) {
 
 INSTANTIATE_TEST_SUITE_P(Variants, AttachedDataHeader,
                          ::testing::Values(HeaderCase{"missing_resource", std::nullopt},
+                                           HeaderCase{"empty_resource", std::string()},
                                            HeaderCase{"one_byte", std::string("K")},
                                            HeaderCase{"two_bytes", std::string("KA")},
                                            HeaderCase{"lower_case_letter", std::string("KaY\x28\xb5\x2f\xfd")},

@@ -16,14 +16,15 @@ std::wstring build_output_directory() {
 std::wstring built_launcher_path() { return build_output_directory() + L"\\osvari-launcher.exe"; }
 
 void make_launcher_copy(const std::wstring& target, std::optional<std::string_view> attached_data) {
-  ASSERT_TRUE(CopyFileW(built_launcher_path().c_str(), target.c_str(), FALSE)) << "copy failed: " << GetLastError();
-  if (!attached_data) return;
+  // The resource editor refuses an empty resource, so the build makes that launcher itself.
+  const bool empty = attached_data && attached_data->empty();
+  const std::wstring source =
+      empty ? build_output_directory() + L"\\launcher_with_empty_resource.exe" : built_launcher_path();
+  ASSERT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << "copy failed: " << GetLastError();
+  if (!attached_data || empty) return;
   HANDLE update = BeginUpdateResourceW(target.c_str(), FALSE);
   ASSERT_NE(update, nullptr) << "BeginUpdateResourceW failed: " << GetLastError();
-  // RT_RCDATA is 10. UpdateResourceW deletes the resource when given no data; an empty resource needs a
-  // non-null pointer with a size of 0.
-  static char empty = 0;
-  void* data = attached_data->empty() ? &empty : const_cast<char*>(attached_data->data());
+  void* data = const_cast<char*>(attached_data->data());
   ASSERT_TRUE(UpdateResourceW(update, MAKEINTRESOURCEW(10), MAKEINTRESOURCEW(27), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
                               data, static_cast<DWORD>(attached_data->size())))
       << "UpdateResourceW failed: " << GetLastError();
