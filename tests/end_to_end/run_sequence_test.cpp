@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/messages.h"
+#include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
 
 namespace osvari::testing {
@@ -87,6 +88,18 @@ TEST(RunSequence, TheChildSeesTheFourVariables) {
   EXPECT_EQ(value_of(result.standard_output, "OSVARI_ONEFILE_DIRECTORY"),
             std::filesystem::path(onefile.launcher()).parent_path().string());
   EXPECT_EQ(value_of(result.standard_output, "OSVARI_ORIGINAL_ARGV0"), "typed-by-the-user");
+}
+
+TEST(RunSequence, ALauncherAtTheRootOfADriveNamesItsDirectoryWithoutABackslash) {
+  TemporaryDirectory temp;
+  const std::wstring launcher = L"C:\\" + temp.path().filename().wstring() + L".exe";  // unique, like its folder
+  make_launcher_copy(launcher, attached_data_for({{u"hosted_app.dll", built_library(L"hosted_app.dll")}}));
+  const ProcessResult result =
+      run_program(launcher, {L"--print-env"},
+                  {.environment = {{L"TEMP", temp.path().wstring()}, {L"TMP", temp.path().wstring()}}});
+  std::filesystem::remove(launcher);
+  EXPECT_EQ(result.exit_code, 0u) << result.standard_output << result.standard_error;
+  EXPECT_EQ(value_of(result.standard_output, "OSVARI_ONEFILE_DIRECTORY"), "C:");
 }
 
 TEST(RunSequence, AProgramThatStartsItsOwnLauncherAgainEntersTheLibraryAtOnce) {
