@@ -134,7 +134,7 @@ TEST(RunSequence, AMainLibraryMissingFromTheUnpackFolderIsReportedWithTheSystemT
   OnefileFixture onefile({{u"hosted_app.dll", built_library(L"hosted_app.dll")}});
   const auto parent_file = onefile.temp_directory() / L"parent.txt";
   // A first run stays alive, so its parent process is a running instance of the same file.
-  std::thread first([&] { onefile.run({L"--write-parent", parent_file.wstring(), L"--sleep", L"4000"}); });
+  std::thread first([&] { onefile.run({L"--write-parent", parent_file.wstring(), L"--sleep", L"6000"}); });
   std::string parent;
   for (int attempt = 0; attempt < 200 && parent.empty(); ++attempt) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
