@@ -112,7 +112,9 @@ TEST_P(UnsafeName, IsRefusedBeforeAnythingIsWritten) {
       },
       ::testing::ExitedWithCode(2), "^$");
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root_.path())) {
-    if (entry.is_regular_file()) EXPECT_NE(read_file(entry.path()), "escaped") << entry.path().string();
+    if (entry.is_regular_file()) {
+      EXPECT_NE(read_file(entry.path()), "escaped") << entry.path().string();
+    }
   }
 }
 

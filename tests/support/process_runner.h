@@ -18,8 +18,8 @@ struct ProcessResult {
 
 struct ProcessOptions {
   // Variables to set (a value) or remove (no value) in the child's copy of this environment.
-  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> environment;
-  std::wstring current_directory;
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> environment{};
+  std::wstring current_directory{};
   std::uint32_t timeout_ms = 60'000;
 };
 
