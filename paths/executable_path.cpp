@@ -18,8 +18,9 @@ const wchar_t* get_executable_path(bool resolved) {
   auto& path = resolved ? resolved_path : reported_path;
   if (!path.empty()) return path.c_str();
 
-  own_module_file_name(path.buffer(), static_cast<std::uint32_t>(executable_path_capacity));
-  if (!path.adopt_written_text()) {
+  // A result of the full capacity means the system cut the path to fit.
+  const std::uint32_t length = own_module_file_name(path.buffer(), static_cast<std::uint32_t>(executable_path_capacity));
+  if (length >= executable_path_capacity || !path.adopt_written_text()) {
     fail_internal_limit("the executable path does not end within " + std::to_string(executable_path_capacity) +
                         " code units");
   }

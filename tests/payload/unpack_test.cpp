@@ -101,8 +101,18 @@ TEST_F(Unpacking, ATargetPathOfExactly4095CodeUnitsIsAcceptedAndOneMoreIsNot) {
 
 class UnsafeName : public Unpacking, public ::testing::WithParamInterface<const char16_t*> {};
 
+// The death test's child runs the test body again in a process of its own; it finds the
+// parent's folder in the environment it inherits.
+std::filesystem::path folder_shared_with_death_test(const std::filesystem::path& own) {
+  constexpr wchar_t variable[] = L"OSVARI_TEST_SHARED_FOLDER";
+  if (const wchar_t* inherited = _wgetenv(variable)) return inherited;
+  _wputenv_s(variable, own.c_str());
+  return own;
+}
+
 TEST_P(UnsafeName, IsRefusedBeforeAnythingIsWritten) {
-  const std::filesystem::path unpack = root_.path() / L"one" / L"two";
+  const std::filesystem::path root = folder_shared_with_death_test(root_.path());
+  const std::filesystem::path unpack = root / L"one" / L"two";
   use_unpack_directory(unpack);
   open(attached_data_for({{u"main.dll", "library"}, {GetParam(), "escaped"}}));
   EXPECT_EXIT(
@@ -111,11 +121,13 @@ TEST_P(UnsafeName, IsRefusedBeforeAnythingIsWritten) {
         std::exit(0);
       },
       ::testing::ExitedWithCode(2), "^$");
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(root_.path())) {
-    if (entry.is_regular_file()) {
-      EXPECT_NE(read_file(entry.path()), "escaped") << entry.path().string();
-    }
+  EXPECT_EQ(read_file(unpack / L"main.dll"), "library") << "the entry before the unsafe one is written";
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) ++files;
   }
+  EXPECT_EQ(files, 1u) << "nothing but main.dll below " << root.string();
+  _wputenv_s(L"OSVARI_TEST_SHARED_FOLDER", L"");
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, UnsafeName,
