@@ -1,6 +1,7 @@
 # Building launcher executables: the plain launcher and onefile executables of applications.
 
-set(OSVARI_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+# Cached, so that the functions find the sources when called from an application's own folders.
+set(OSVARI_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. CACHE INTERNAL "Osvari Onefile sources")
 
 function(_osvari_escape_c out text)
   string(REPLACE "\\" "\\\\" text "${text}")
@@ -69,7 +70,8 @@ function(osvari_add_launcher target)
   add_executable(${target} WIN32
     ${OSVARI_ROOT}/platform/gui_entry.cpp ${generated}/build_constants.cpp ${generated}/launcher.rc)
   target_link_libraries(${target} PRIVATE osvari_core)
-  target_link_options(${target} PRIVATE -municode)
+  # Static: the one file must run without the compiler's runtime libraries beside it.
+  target_link_options(${target} PRIVATE -municode -static)
   target_compile_options(${target} PRIVATE -municode)
   if(arg_PAYLOAD_DEPENDS)
     add_dependencies(${target} ${arg_PAYLOAD_DEPENDS})
@@ -117,7 +119,11 @@ function(osvari_add_onefile target)
   else()
     set(pack_command ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:osvari-pack>)
     if(CMAKE_CROSSCOMPILING_EMULATOR)
-      set(pack_command ${CMAKE_COMMAND} -E env ${OSVARI_TEST_ENVIRONMENT} ${pack_command})
+      if(NOT OSVARI_PACK_WINEPREFIX)
+        set(OSVARI_PACK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+      endif()
+      set(pack_command ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
+                       WINEPREFIX=${OSVARI_PACK_WINEPREFIX} ${pack_command})
     endif()
   endif()
 
