@@ -8,6 +8,7 @@
 #include "launcher/shared_state.h"
 #include "paths/known_directories.h"
 #include "payload/attached_data_reader.h"
+#include "payload/complete_write.h"
 #include "payload/entry_name.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -51,23 +52,8 @@ void make_parent_directory() {
   const std::size_t last = directory.view().find_last_of(L'\\');
   if (last == std::wstring_view::npos || last == 0) return;
   directory.truncate(last);
-  if (!ensure_directory(directory.c_str())) {
-    create_parent_directories(directory.c_str());
-    ensure_directory(directory.c_str());
-  }
-}
-
-[[noreturn]] void fail_write(std::uint32_t code) { fatal_system_error("Error, couldn't unpack file to target path.", code); }
-
-// WriteFile may write less than asked; the rest follows until the call stops making progress.
-void write_chunk(RawHandle file, const unsigned char* data, std::uint32_t length) {
-  while (length > 0) {
-    std::uint32_t written = 0;
-    if (!write_file(file, data, length, written)) fail_write(last_error());
-    if (written == 0) fail_write(last_error());
-    data += written;
-    length -= std::min(written, length);
-  }
+  // One that still does not exist shows up as a failure to create the file.
+  ensure_directory_with_ancestors(directory.c_str());
 }
 
 void write_entry_contents() {
@@ -78,7 +64,11 @@ void write_entry_contents() {
   while (size > 0) {
     const auto length = static_cast<std::uint32_t>(std::min(size, chunk_size));
     read_attached_data(chunk, length);
-    write_chunk(file.get(), chunk, length);
+    const bool written = write_completely(chunk, length, [&file](const unsigned char* data, std::uint32_t count,
+                                                                 std::uint32_t& taken) {
+      return write_file(file.get(), data, count, taken);
+    });
+    if (!written) fatal_system_error("Error, couldn't unpack file to target path.", last_error());
     size -= length;
   }
 }
