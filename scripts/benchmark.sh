@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Prints how long a onefile run takes and the launcher's peak memory, under Wine.
-# Arguments (all optional): files, total MiB, largest file MiB, compression level.
+# Prints where the time of a onefile run goes (unpack, child start, removal, whole run) beside
+# plain code doing the same work, and the launcher's peak memory, under Wine, for 1,900 files /
+# 326 MiB and for 20,000 small files. Argument (optional): runs per payload (default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target unpack_benchmark
+cmake --build --preset windows --target onefile_benchmark
 build=build/windows
 export WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d WINEPREFIX="$PWD/$build/wineprefix"
 [ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1; wineserver -w; }
-wine "$build/bin/unpack_benchmark.exe" "$@"
+wine "$build/bin/onefile_benchmark.exe" "$@"

@@ -1,0 +1,259 @@
+// Prints where the time of a onefile run goes, phase by phase, beside the same work done by
+// plain code in the same run, and the launcher's peak memory.
+//   onefile_benchmark [runs]                 both payloads, `runs` runs each (default 3)
+//   onefile_benchmark --host DLL ARGS...     (internal) loads DLL and calls its run_code
+// Phases are split at the same events for both: the process that runs the application is
+// created, run_code is entered, the whole run has ended.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+// After <windows.h>:
+#include <psapi.h>
+
+#include "tests/benchmarks/plain_baselines.h"
+#include "tests/support/launcher_copy.h"
+#include "tests/support/onefile_runner.h"
+#include "tools/pack/attached_data_format.h"
+
+using namespace osvari::testing;
+using namespace osvari::benchmark;
+
+namespace {
+
+struct Payload {
+  std::string title;
+  std::size_t files;
+  std::string attached_data;
+  std::size_t decoded_bytes;
+};
+
+// Bytes with two bits of entropy each: they compress about four to one, like real applications.
+std::string compressible_bytes(std::size_t count, unsigned seed) {
+  std::string bytes(count, '\0');
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (auto& byte : bytes) {
+    state = state * 1664525u + 1013904223u;
+    byte = static_cast<char>('a' + (state >> 30));
+  }
+  return bytes;
+}
+
+Payload make_payload(std::string title, std::size_t files, std::size_t total, std::size_t largest,
+                     std::size_t folders) {
+  const std::string library = built_library(L"hosted_app.dll");
+  std::string attached(osvari::pack::attached_data_header);
+  osvari::pack::FrameCompressor compressor({.level = 3}, [&](std::string_view chunk) { attached.append(chunk); });
+  std::string prefix;
+  std::size_t decoded = 0;
+  auto add = [&](const std::string& name, const std::string& contents) {
+    prefix.clear();
+    osvari::pack::append_entry_prefix(prefix, std::u16string(name.begin(), name.end()), contents.size());
+    compressor.write(prefix);
+    compressor.write(contents);
+    decoded += contents.size();
+  };
+  add("hosted_app.dll", library);
+  add("largest.bin", compressible_bytes(largest, 7));
+  const std::size_t small = (total - largest - library.size()) / (files - 2);
+  for (std::size_t i = 0; i + 2 < files; ++i) {
+    add("dir" + std::to_string(i % folders) + "\\file" + std::to_string(i) + ".dat",
+        compressible_bytes(small, static_cast<unsigned>(i)));
+  }
+  prefix.clear();
+  osvari::pack::append_terminator(prefix);
+  compressor.write(prefix);
+  compressor.finish();
+  attached.append(osvari::pack::trailer_for(attached.size()));
+  return {std::move(title), files, std::move(attached), decoded};
+}
+
+struct Stamp {
+  std::uint64_t created = 0;
+  std::uint64_t entered = 0;
+};
+
+Stamp read_stamp(const std::wstring& file) {
+  Stamp stamp;
+  std::ifstream in{std::filesystem::path(file)};
+  std::string created, entered;
+  in >> created >> entered;
+  if (created.starts_with("created=") && entered.starts_with("entered=")) {
+    stamp.created = std::stoull(created.substr(8));
+    stamp.entered = std::stoull(entered.substr(8));
+  }
+  if (stamp.created == 0) {
+    std::fprintf(stderr, "the application left no time stamps\n");
+    std::exit(1);
+  }
+  return stamp;
+}
+
+struct Run {
+  std::uint64_t start = 0;
+  Stamp stamp;
+  std::uint64_t end = 0;
+  std::size_t peak_working_set = 0;
+};
+
+// Starts `program` and waits, sampling its memory while it runs (Wine keeps no counters for a
+// process that has ended).
+Run run_process_timed(const std::wstring& program, std::wstring command_line) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  Run run;
+  run.start = system_time_now();
+  if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    std::fprintf(stderr, "cannot start %ls: %lu\n", program.c_str(), GetLastError());
+    std::exit(1);
+  }
+  PROCESS_MEMORY_COUNTERS counters{};
+  do {
+    if (K32GetProcessMemoryInfo(process.hProcess, &counters, sizeof counters)) {
+      run.peak_working_set = std::max(run.peak_working_set, counters.PeakWorkingSetSize);
+    }
+  } while (WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT);
+  run.end = system_time_now();
+  DWORD exit_code = 1;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  if (exit_code != 0) {
+    std::fprintf(stderr, "%ls ended with %lu\n", program.c_str(), exit_code);
+    std::exit(1);
+  }
+  return run;
+}
+
+std::wstring own_path() {
+  wchar_t path[32768];
+  GetModuleFileNameW(nullptr, path, 32768);
+  return path;
+}
+
+Run launcher_run(const std::wstring& launcher, const std::wstring& stamp_file) {
+  Run run = run_process_timed(launcher, L"\"" + launcher + L"\" --stamp \"" + stamp_file + L"\" --exit 0");
+  run.stamp = read_stamp(stamp_file);
+  return run;
+}
+
+// The plain way: decode and write, start a process that loads the library, remove the tree.
+Run plain_run(const Payload& payload, const std::wstring& directory, const std::wstring& stamp_file) {
+  Run run;
+  run.start = system_time_now();
+  plain_unpack(payload.attached_data, directory);
+  const std::wstring self = own_path();
+  run_process_timed(self, L"\"" + self + L"\" --host \"" + directory +
+                                               L"\\hosted_app.dll\" --stamp \"" + stamp_file + L"\" --exit 0");
+  run.stamp = read_stamp(stamp_file);
+  plain_remove(directory);
+  run.end = system_time_now();
+  return run;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+void print_row(const char* phase, const std::vector<double>& launcher, const std::vector<double>& plain) {
+  const double ours = median(launcher);
+  const double theirs = median(plain);
+  std::printf("  %-34s %8.3f s   plain %8.3f s   ratio %5.2f\n", phase, ours, theirs,
+              theirs > 0 ? ours / theirs : 0.0);
+}
+
+bool has_unpack_folder(const std::wstring& temp) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileW((temp + L"\\onefile_*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+// The launcher's TEMP for the length of one measurement: the runs' own folder, so that they find
+// no other unpack folders; the benchmark's own temporary folders stay where they were.
+class TemporaryTempVariables {
+ public:
+  explicit TemporaryTempVariables(const std::wstring& temp) {
+    wchar_t saved[32768] = {};
+    GetEnvironmentVariableW(L"TEMP", saved, 32768);
+    saved_ = saved;
+    SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+  }
+  ~TemporaryTempVariables() {
+    SetEnvironmentVariableW(L"TEMP", saved_.c_str());
+    SetEnvironmentVariableW(L"TMP", saved_.c_str());
+  }
+
+ private:
+  std::wstring saved_;
+};
+
+void measure(const Payload& payload, int runs) {
+  TemporaryDirectory root;
+  const std::wstring launcher = root / L"benchmark.exe";
+  make_launcher_copy(launcher, payload.attached_data);
+  const std::wstring temp = root / L"temp";
+  CreateDirectoryW(temp.c_str(), nullptr);
+  const TemporaryTempVariables temp_variables(temp);
+  const std::wstring stamp_file = root / L"stamp.txt";
+  const std::wstring plain_directory = root / L"plain";
+
+  std::vector<double> unpack[2], start[2], removal[2], whole[2];
+  std::size_t peak = 0;
+  for (int i = 0; i < runs; ++i) {
+    const Run ours = launcher_run(launcher, stamp_file);
+    if (has_unpack_folder(temp)) std::printf("  run %d left its unpack folder behind\n", i + 1);
+    const Run plain = plain_run(payload, plain_directory, stamp_file);
+    peak = std::max(peak, ours.peak_working_set);
+    int k = 0;
+    for (const Run* run : {&ours, &plain}) {
+      unpack[k].push_back(seconds_between(run->start, run->stamp.created));
+      start[k].push_back(seconds_between(run->stamp.created, run->stamp.entered));
+      removal[k].push_back(seconds_between(run->stamp.entered, run->end));
+      whole[k].push_back(seconds_between(run->start, run->end));
+      ++k;
+    }
+  }
+  std::printf("%s: %zu files, %.1f MiB decoded, %.1f MiB attached; median of %d runs\n", payload.title.c_str(),
+              payload.files, payload.decoded_bytes / 1048576.0, payload.attached_data.size() / 1048576.0, runs);
+  print_row("unpack (start to app process)", unpack[0], unpack[1]);
+  print_row("child start (to run_code)", start[0], start[1]);
+  print_row("removal (run_code to end)", removal[0], removal[1]);
+  print_row("whole run", whole[0], whole[1]);
+  std::printf("  launcher peak working set %.1f MiB\n\n", peak / 1048576.0);
+}
+
+int host_library(int argc, wchar_t** argv) {
+  HMODULE library = LoadLibraryExW(argv[2], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (library == nullptr) return 3;
+  using RunCode = int (*)(int, wchar_t**);
+  const auto run_code = reinterpret_cast<RunCode>(reinterpret_cast<void*>(GetProcAddress(library, "run_code")));
+  if (run_code == nullptr) return 4;
+  // The application sees the host's path as argument 0 and the rest of the arguments.
+  std::vector<wchar_t*> arguments{argv[0]};
+  for (int i = 3; i < argc; ++i) arguments.push_back(argv[i]);
+  arguments.push_back(nullptr);
+  return run_code(static_cast<int>(arguments.size() - 1), arguments.data());
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc >= 3 && std::wstring_view(argv[1]) == L"--host") return host_library(argc, argv);
+  const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 3;
+  std::printf("Plain: a decode-and-write loop, a process that loads the library, a FindFirstFileExW /\n"
+              "DeleteFileW walk. Ratio: launcher / plain.\n\n");
+  measure(make_payload("1,900 files, 326 MiB (largest 163 MiB)", 1900, 326u << 20, 163u << 20, 40), runs);
+  measure(make_payload("20,000 small files", 20000, 40u << 20, 1u << 20, 200), runs);
+  return 0;
+}
