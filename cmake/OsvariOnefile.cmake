@@ -71,7 +71,9 @@ function(osvari_add_launcher target)
     ${OSVARI_ROOT}/platform/gui_entry.cpp ${generated}/build_constants.cpp ${generated}/launcher.rc)
   target_link_libraries(${target} PRIVATE osvari_core)
   # Static: the one file must run without the compiler's runtime libraries beside it.
-  target_link_options(${target} PRIVATE -municode -static)
+  # Sections page-aligned in the file as well: Wine then maps the image instead of reading all of
+  # it (the attached data included) into memory at every start.
+  target_link_options(${target} PRIVATE -municode -static -Wl,--file-alignment=0x1000)
   target_compile_options(${target} PRIVATE -municode)
   if(arg_PAYLOAD_DEPENDS)
     add_dependencies(${target} ${arg_PAYLOAD_DEPENDS})
