@@ -72,8 +72,9 @@ function(osvari_add_launcher target)
   target_link_libraries(${target} PRIVATE osvari_core)
   # Static: the one file must run without the compiler's runtime libraries beside it.
   # Sections page-aligned in the file as well: Wine then maps the image instead of reading all of
-  # it (the attached data included) into memory at every start.
-  target_link_options(${target} PRIVATE -municode -static -Wl,--file-alignment=0x1000)
+  # it (the attached data included) into memory at every start. Stripped and without a link time
+  # stamp: the same sources give the same bytes in any build folder.
+  target_link_options(${target} PRIVATE -municode -static -s -Wl,--no-insert-timestamp -Wl,--file-alignment=0x1000)
   target_compile_options(${target} PRIVATE -municode)
   if(arg_PAYLOAD_DEPENDS)
     add_dependencies(${target} ${arg_PAYLOAD_DEPENDS})
@@ -81,18 +82,37 @@ function(osvari_add_launcher target)
 endfunction()
 
 # osvari_add_onefile(<target> MAIN_LIBRARY <dll target> [DATA <file or folder>...]
-#                    [COMPANY <text>] [PRODUCT <text>] [VERSION <text>] [LEVEL <n>])
-# Packs the main library and the data into attached data and builds <target>.exe, a launcher
-# that carries them, with the application's name and version compiled in.
+#                    [COMPANY <text>] [PRODUCT <text>] [VERSION <text>] [LEVEL <n>]
+#                    [CONSOLE] [ICON <file.ico>] [MANIFEST <file>])
+# Builds <target>.exe: a launcher for the application, with its name and version compiled in,
+# packed by osvari-pack with the main library and the data, the version information, and the
+# subsystem (GUI unless CONSOLE), icon and manifest asked for.
 function(osvari_add_onefile target)
-  cmake_parse_arguments(arg "" "MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL" "DATA" ${ARGN})
+  cmake_parse_arguments(arg "CONSOLE" "MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL;ICON;MANIFEST" "DATA" ${ARGN})
   if(NOT arg_MAIN_LIBRARY)
     message(FATAL_ERROR "osvari_add_onefile(${target}): MAIN_LIBRARY is required")
   endif()
   set(identity)
+  set(executable_options)
   foreach(field COMPANY PRODUCT VERSION)
     if(DEFINED arg_${field})
       list(APPEND identity ${field} "${arg_${field}}")
+      string(TOLOWER ${field} option)
+      list(APPEND executable_options --${option} "${arg_${field}}")
+    endif()
+  endforeach()
+  if(arg_CONSOLE)
+    list(APPEND executable_options --console)
+  endif()
+  set(option_files)
+  foreach(field ICON MANIFEST)
+    if(DEFINED arg_${field})
+      if(NOT EXISTS "${arg_${field}}")
+        message(FATAL_ERROR "osvari_add_onefile(${target}): ${field} '${arg_${field}}' does not exist")
+      endif()
+      string(TOLOWER ${field} option)
+      list(APPEND executable_options --${option} "${arg_${field}}")
+      list(APPEND option_files "${arg_${field}}")
     endif()
   endforeach()
 
@@ -129,13 +149,23 @@ function(osvari_add_onefile target)
     endif()
   endif()
 
-  set(attached_data ${CMAKE_CURRENT_BINARY_DIR}/${target}.attached)
+  # The application's own launcher, kept out of the way of the finished executable.
+  set(launcher ${target}_launcher)
+  osvari_add_launcher(${launcher} ${identity})
+  set_target_properties(${launcher} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${launcher})
+
+  if(CMAKE_RUNTIME_OUTPUT_DIRECTORY)
+    set(executable ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${target}.exe)
+  else()
+    set(executable ${CMAKE_CURRENT_BINARY_DIR}/${target}.exe)
+  endif()
   add_custom_command(
-    OUTPUT ${attached_data}
-    COMMAND ${pack_command} ${level_option} --output ${attached_data} $<TARGET_FILE:${arg_MAIN_LIBRARY}> ${arg_DATA}
-    DEPENDS ${arg_MAIN_LIBRARY} ${data_files} $<$<NOT:$<BOOL:${OSVARI_PACK_EXECUTABLE}>>:osvari-pack>
-    COMMENT "Packing ${arg_MAIN_LIBRARY} and its data for ${target}"
+    OUTPUT ${executable}
+    COMMAND ${pack_command} ${level_option} --launcher $<TARGET_FILE:${launcher}> ${executable_options}
+            --output ${executable} $<TARGET_FILE:${arg_MAIN_LIBRARY}> ${arg_DATA}
+    DEPENDS ${launcher} ${arg_MAIN_LIBRARY} ${data_files} ${option_files}
+            $<$<NOT:$<BOOL:${OSVARI_PACK_EXECUTABLE}>>:osvari-pack>
+    COMMENT "Packing ${arg_MAIN_LIBRARY} and its data into ${target}.exe"
     VERBATIM)
-  add_custom_target(${target}_attached_data DEPENDS ${attached_data})
-  osvari_add_launcher(${target} ${identity} PAYLOAD ${attached_data} PAYLOAD_DEPENDS ${target}_attached_data)
+  add_custom_target(${target} ALL DEPENDS ${executable})
 endfunction()

@@ -1,4 +1,5 @@
-// The GUI-subsystem entry point: the launcher has no window, only a run.
+// The entry point: the launcher has no window, only a run. The GUI entry also serves when the
+// packer marks the executable as a console program; the runtime starts it the same way.
 #include "launcher/run_launcher.h"
 #include "platform/win32.h"
 

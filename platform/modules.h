@@ -19,10 +19,4 @@ void add_dll_directory(const wchar_t* directory);
 void* load_library(const wchar_t* path);
 void* find_exported_function(void* module, const char* name);
 
-// Makes `data` the RT_RCDATA resource `id` of the executable file `executable`: it replaces the
-// first existing copy in its language (further copies are deleted) or is added in the neutral
-// language. On failure returns false with the system error code in `error`.
-bool replace_rcdata_resource(const wchar_t* executable, int id, const void* data, std::uint64_t size,
-                             std::uint32_t& error);
-
 }  // namespace osvari

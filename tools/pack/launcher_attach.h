@@ -1,23 +1,38 @@
-// Onefile executables: a copy of the launcher carrying attached data as RCDATA resource 27.
+// Onefile executables: a copy of the launcher carrying attached data as RCDATA resource 27,
+// with the application's subsystem, icon, version information and manifest.
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "tools/pack/pe_executable.h"
 
 namespace osvari::pack {
 
-// Resources can only be written by the Windows build.
-#ifdef _WIN32
-inline constexpr bool can_attach_to_launcher = true;
-#else
-inline constexpr bool can_attach_to_launcher = false;
-#endif
-
 inline constexpr int attached_data_resource_id = 27;
 
-// Writes `output` as a copy of `launcher` whose RCDATA resource 27 is `attached_data`; the
-// output appears only when complete. Throws PackError (bad input) on failure.
-void write_launcher_with_attached_data(const std::filesystem::path& launcher, const std::filesystem::path& output,
-                                       std::string_view attached_data);
+struct ExecutableOptions {
+  bool console = false;  // console subsystem instead of the GUI subsystem
+  std::optional<std::filesystem::path> icon;
+  std::optional<std::filesystem::path> manifest;
+  std::string company;  // UTF-8, as the version information shows them
+  std::string product;
+  std::string version;
+};
+
+// Reads `launcher` and makes its subsystem, icon, manifest and version information those of
+// `options` (the file name shown is that of `output`), before anything is compressed. Throws
+// PackError (bad input) naming the file at fault.
+PeExecutable prepare_launcher(const std::filesystem::path& launcher, const std::filesystem::path& output,
+                              const ExecutableOptions& options);
+
+// Writes `output` as `launcher` with `attached_data` as RCDATA resource 27 in place of any
+// earlier one; the output appears only when complete. Returns notes for the user (a dropped
+// signature). Throws PackError (bad input) on failure.
+std::vector<std::string> write_launcher_with_attached_data(PeExecutable launcher, const std::filesystem::path& output,
+                                                           std::string_view attached_data);
 
 }  // namespace osvari::pack

@@ -33,15 +33,21 @@ void check_output_is_no_input(const fs::path& output, const std::vector<PackEntr
   }
 }
 
+ExecutableOptions executable_options_of(const PackOptions& options) {
+  const auto optional_path = [](const std::optional<std::string>& argument) -> std::optional<fs::path> {
+    if (!argument) return std::nullopt;
+    return path_from_argument(*argument);
+  };
+  return {options.console, optional_path(options.icon), optional_path(options.manifest),
+          options.company, options.product, options.version};
+}
+
 int run_pack(const std::vector<std::string>& arguments) {
   const auto hardware_threads = static_cast<int>(std::thread::hardware_concurrency());
   const PackOptions options = parse_pack_arguments(arguments, std::min(hardware_threads, max_threads));
   if (options.help) {
     std::cout << usage_text();
     return 0;
-  }
-  if (options.launcher && !can_attach_to_launcher) {
-    fail_usage("--launcher needs the Windows build of osvari-pack (run osvari-pack.exe under Wine)");
   }
 
   std::vector<fs::path> inputs;
@@ -54,18 +60,18 @@ int run_pack(const std::vector<std::string>& arguments) {
   // libzstd writes the same bytes for any number of workers, but other bytes without any: at
   // least one worker keeps the output independent of --threads and of the hardware.
   const CompressionOptions compression{options.level, options.threads};
-#ifdef _WIN32
   if (options.launcher) {
-    const fs::path launcher = path_from_argument(*options.launcher);
-    std::error_code error;
-    if (!fs::is_regular_file(launcher, error)) fail_bad_input("no such launcher file: " + *options.launcher);
+    // The launcher and the executable's options are checked before the long compression.
+    PeExecutable launcher =
+        prepare_launcher(path_from_argument(*options.launcher), output, executable_options_of(options));
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;
     write_attached_data(entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); });
-    write_launcher_with_attached_data(launcher, output, attached_data);
+    for (const std::string& note : write_launcher_with_attached_data(std::move(launcher), output, attached_data)) {
+      std::cerr << "osvari-pack: " << note << '\n';
+    }
     return 0;
   }
-#endif
   PendingOutput pending(output);
   write_attached_data(entries, compression, [&](std::string_view bytes) { pending.write(bytes); });
   pending.commit();

@@ -5,7 +5,9 @@
 #include <charconv>
 
 #include "tools/pack/attached_data_format.h"
+#include "tools/pack/entry_names.h"
 #include "tools/pack/pack_error.h"
+#include "tools/pack/version_resource.h"
 
 namespace osvari::pack {
 namespace {
@@ -20,11 +22,35 @@ int parse_whole_number(std::string_view option, std::string_view text, int low, 
   return value;
 }
 
+bool is_executable_option(const std::string& name) {
+  return name == "--icon" || name == "--manifest" || name == "--company" || name == "--product" ||
+         name == "--version";
+}
+
+// Sets one of the finished executable's options from its value.
+void set_executable_option(const std::string& name, const std::string& value, PackOptions& options) {
+  if (value.empty()) fail_usage(name + " needs a value");
+  const auto text = utf8_to_utf16(value);
+  if (!text) fail_usage(name + " needs UTF-8 text");
+  if (name == "--icon") {
+    options.icon = value;
+  } else if (name == "--manifest") {
+    options.manifest = value;
+  } else if (name == "--company") {
+    options.company = value;
+  } else if (name == "--product") {
+    options.product = value;
+  } else {
+    if (!version_numbers(*text)) fail_usage("--version needs numbers from 0 to 65535, like 2.1.0, not \"" + value + "\"");
+    options.version = value;
+  }
+}
+
 }  // namespace
 
 std::string_view usage_text() {
-  return "Usage: osvari-pack [--level N] [--threads N] [--launcher LAUNCHER.exe] --output FILE\n"
-         "                   MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
+  return "Usage: osvari-pack [--level N] [--threads N] [--launcher LAUNCHER.exe [EXE OPTIONS]]\n"
+         "                   --output FILE MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
          "\n"
          "Writes attached data for the launcher: MAIN_LIBRARY (a DLL exporting run_code) first,\n"
          "then every FILE by its file name and every regular file below each DIRECTORY by its\n"
@@ -33,8 +59,16 @@ std::string_view usage_text() {
          "  -o, --output FILE     where to write the attached data (or the launcher copy)\n"
          "  --level N             Zstandard compression level, 1 to 22 (default 19)\n"
          "  --threads N           compression threads (default: the number of hardware threads)\n"
-         "  --launcher FILE       write a copy of this launcher with the data attached as\n"
-         "                        RCDATA resource 27 (Windows build only)\n"
+         "  --launcher FILE       write a finished executable: a copy of this launcher with the\n"
+         "                        data attached as RCDATA resource 27\n"
+         "\n"
+         "Exe options (with --launcher):\n"
+         "  --console             a console program (the default is a GUI program, see README)\n"
+         "  --icon FILE.ico       the executable's icon\n"
+         "  --company TEXT        version information: company name\n"
+         "  --product TEXT        version information: product name (default: the output's name)\n"
+         "  --version TEXT        version information: version, like 2.1.0\n"
+         "  --manifest FILE       the application manifest, in place of the launcher's\n"
          "  -h, --help            show this text\n";
 }
 
@@ -60,6 +94,10 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
       options.help = true;
       return options;
     }
+    if (argument == "--console") {
+      options.console = true;
+      continue;
+    }
 
     // Every remaining option takes a value, given as the next argument or after '='.
     std::string name = argument;
@@ -69,7 +107,7 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
       value = argument.substr(equals + 1);
     }
     const bool known = name == "-o" || name == "--output" || name == "--level" || name == "--threads" ||
-                       name == "--launcher";
+                       name == "--launcher" || is_executable_option(name);
     if (!known) fail_usage("unknown option " + name + " (see --help)");
     if (!value) {
       if (i + 1 == arguments.size()) fail_usage(name + " needs a value");
@@ -83,6 +121,8 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
       have_output = true;
     } else if (name == "--level") {
       options.level = parse_whole_number(name, *value, 1, ZSTD_maxCLevel());
+    } else if (is_executable_option(name)) {
+      set_executable_option(name, *value, options);
     } else if (name == "--threads") {
       options.threads = parse_whole_number(name, *value, 1, max_threads);
     } else {
@@ -94,6 +134,11 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
 
   if (operands.empty()) fail_usage("no main library given (see --help)");
   if (!have_output) fail_usage("no output file given: use --output FILE");
+  const bool executable_options = options.console || options.icon || options.manifest || !options.company.empty() ||
+                                  !options.product.empty() || !options.version.empty();
+  if (executable_options && !options.launcher) {
+    fail_usage("--console, --icon, --manifest, --company, --product and --version need --launcher");
+  }
   options.main_library = operands.front();
   options.inputs.assign(operands.begin() + 1, operands.end());
   return options;

@@ -16,6 +16,14 @@ struct PackOptions {
   std::optional<std::string> launcher;
   std::string main_library;
   std::vector<std::string> inputs;  // further files and directories
+
+  // What the finished executable looks like; only with --launcher.
+  bool console = false;
+  std::optional<std::string> icon;
+  std::optional<std::string> manifest;
+  std::string company;  // UTF-8
+  std::string product;
+  std::string version;
 };
 
 inline constexpr int max_threads = 200;

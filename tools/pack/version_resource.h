@@ -1,0 +1,27 @@
+// The version information resource (RT_VERSION) that Explorer's file properties show.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace osvari::pack {
+
+struct VersionInformation {
+  std::u16string company;    // CompanyName; left out when empty
+  std::u16string product;    // ProductName and FileDescription; the file's stem when empty
+  std::u16string version;    // FileVersion and ProductVersion as given; left out when empty
+  std::u16string file_name;  // OriginalFilename; its stem is the InternalName
+};
+
+// The four numbers of the fixed part, from the first four runs of digits in `text`
+// ("2.1.0-rc3" gives 2.1.0.3); nothing when there is no digit or a number exceeds 65535.
+std::optional<std::array<std::uint16_t, 4>> version_numbers(std::u16string_view text);
+
+// A complete VS_VERSIONINFO block: the fixed part (an application for Windows NT), U.S. English
+// strings in UTF-16 (block 040904B0) and the matching translation.
+std::string build_version_resource(const VersionInformation& information);
+
+}  // namespace osvari::pack
