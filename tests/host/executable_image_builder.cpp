@@ -122,6 +122,7 @@ ImageFacts image_facts(std::string_view image) {
   const std::uint32_t section_alignment = read_u32(image, optional + 32);
   for (std::size_t i = 0; i < facts.section_count; ++i) {
     const std::size_t header = table + i * 40;
+    facts.sections_named_rsrc += image.substr(header, 8) == std::string_view(".rsrc\0\0\0", 8);
     const std::uint32_t memory_end = align(read_u32(image, header + 12) + read_u32(image, header + 8), section_alignment);
     facts.last_section_end_in_memory = std::max(facts.last_section_end_in_memory, memory_end);
     facts.last_section_end_in_file =

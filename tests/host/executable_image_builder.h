@@ -57,6 +57,7 @@ struct ImageFacts {
   std::uint32_t last_section_end_in_memory;  // aligned to the section alignment
   std::uint32_t last_section_end_in_file;
   std::uint32_t file_alignment;
+  int sections_named_rsrc;
 };
 ImageFacts image_facts(std::string_view image);
 

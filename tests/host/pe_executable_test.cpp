@@ -56,6 +56,7 @@ TEST_P(WrittenLauncher, CarriesTheNewResourceAndKeepsTheRest) {
   EXPECT_EQ(facts.certificate_offset, 0u);
   EXPECT_EQ(facts.certificate_size, 0u);
   EXPECT_EQ(facts.last_section_end_in_file % facts.file_alignment, 0u);
+  EXPECT_EQ(facts.sections_named_rsrc, 1) << "tools that look for .rsrc by name must find the new one";
   EXPECT_EQ(written.size(), facts.last_section_end_in_file + test.kept_after_sections.size()) << "the signature stays out";
   EXPECT_EQ(written.substr(facts.last_section_end_in_file), test.kept_after_sections);
   if (test.spec.symbols_in_overlay) {

@@ -45,6 +45,10 @@ pack_app "$launcher" "$work/app.exe"
 headers=$(x86_64-w64-mingw32-objdump -x "$work/app.exe" 2>&1) || { echo "$headers" | tail; fail "objdump cannot read app.exe"; }
 grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$headers" || fail "app.exe is not a console program"
 grep -Eq 'Entry 4 0+ 0+ Security Directory' <<<"$headers" || fail "app.exe claims a signature"
+# binutils' own walk of the resource tree finds the attached data (RCDATA 27), the icon and its group.
+for id in 00000a 00001b 000003 00000e 000010 000018; do
+  grep -q "Entry: ID: 0x$id," <<<"$headers" || fail "objdump finds no resource entry $id in app.exe"
+done
 
 run_app() { # executable -> checks its output and exit code
   set +e
@@ -77,6 +81,8 @@ quietly cmake -S "$source_dir" -B "$work/windows-again" -G Ninja -DCMAKE_BUILD_T
   -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake"
 quietly cmake --build "$work/windows-again" --target osvari-launcher
 cmp "$launcher" "$work/windows-again/bin/osvari-launcher.exe" || fail "the two build folders made different launchers"
-pack_app "$work/windows-again/bin/osvari-launcher.exe" "$work/app-again.exe"
-cmp "$work/app.exe" "$work/app-again.exe" || fail "the two launchers gave different executables"
+# The output's name is part of its version information, so the second one has the same name.
+mkdir "$work/again"
+pack_app "$work/windows-again/bin/osvari-launcher.exe" "$work/again/app.exe"
+cmp "$work/app.exe" "$work/again/app.exe" || fail "the two launchers gave different executables"
 echo "packed, read, ran, signed, verified and reproduced from Linux: $(stat -c %s "$work/app.exe") bytes"

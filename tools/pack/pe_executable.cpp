@@ -171,6 +171,15 @@ std::string PeExecutable::write() const {
     section_rva = static_cast<std::uint32_t>(align_up(image_end, section_alignment_));
     section_offset = align_up(sections_end, file_alignment_);
     out.replace(header, 8, std::string(".rsrc\0\0\0", 8));
+    // Tools that find resources by section name (binutils) must find the new ones.
+    for (std::size_t i = 0; i < sections_.size(); ++i) {
+      const std::size_t old_header = section_table_ + i * section_header_size;
+      if (resource_rva != 0 && resource_rva >= sections_[i].virtual_address &&
+          resource_rva - sections_[i].virtual_address < sections_[i].raw_size &&
+          image_.compare(old_header, 8, std::string(".rsrc\0\0\0", 8)) == 0) {
+        out.replace(old_header, 8, ".oldrsrc");
+      }
+    }
     put32(out, header + 24, 0);
     put32(out, header + 28, 0);
     put32(out, header + 32, 0);
