@@ -34,6 +34,25 @@ TEST(PackOptions, ReadsOptionsAndOperands) {
   EXPECT_TRUE(parse_pack_arguments({"-h"}, 1).help);
 }
 
+TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {
+  const PackOptions plain = parse_pack_arguments({"--launcher", "l.exe", "-o", "o.exe", "a.dll"}, 1);
+  EXPECT_FALSE(plain.console);
+  EXPECT_FALSE(plain.icon || plain.manifest);
+  EXPECT_EQ(plain.company + plain.product + plain.version, "");
+
+  const PackOptions full = parse_pack_arguments({"--launcher", "l.exe", "--console", "--icon", "i.ico", "--company=C & Co",
+                                                 "--product", "Caf\xC3\xA9", "--version", "2.1.0-rc1", "--manifest=m.xml",
+                                                 "-o", "o.exe", "a.dll", "--console"},
+                                                1);
+  EXPECT_TRUE(full.console);
+  EXPECT_EQ(full.icon, "i.ico");
+  EXPECT_EQ(full.manifest, "m.xml");
+  EXPECT_EQ(full.company, "C & Co");
+  EXPECT_EQ(full.product, "Caf\xC3\xA9");
+  EXPECT_EQ(full.version, "2.1.0-rc1");
+  EXPECT_EQ(full.main_library, "a.dll");
+}
+
 TEST(PackOptions, RefusesBadCommandLines) {
   const struct {
     Arguments arguments;
@@ -54,6 +73,13 @@ TEST(PackOptions, RefusesBadCommandLines) {
       {{"app.dll", "-o", "o", "--threads", "0"}, "--threads needs a whole number from 1 to 200, not \"0\""},
       {{"app.dll", "-o", "o", "--threads", "-2"}, "--threads needs a whole number from 1 to 200, not \"-2\""},
       {{"app.dll", "-o", "o", "--launcher", "a", "--launcher", "b"}, "the launcher is given twice"},
+      {{"app.dll", "-o", "o", "--console"},
+       "--console, --icon, --manifest, --company, --product and --version need --launcher"},
+      {{"app.dll", "-o", "o", "--launcher", "l", "--icon"}, "--icon needs a value"},
+      {{"app.dll", "-o", "o", "--launcher", "l", "--product="}, "--product needs a value"},
+      {{"app.dll", "-o", "o", "--launcher", "l", "--company", "bad \xFF"}, "--company needs UTF-8 text"},
+      {{"app.dll", "-o", "o", "--launcher", "l", "--version", "1.99999"},
+       "--version needs numbers from 0 to 65535, like 2.1.0, not \"1.99999\""},
   };
   for (const auto& test : cases) {
     try {
