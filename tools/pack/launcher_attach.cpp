@@ -71,12 +71,12 @@ PeExecutable prepare_launcher(const fs::path& launcher, const fs::path& output, 
 }
 
 std::vector<std::string> write_launcher_with_attached_data(PeExecutable launcher, const fs::path& output,
-                                                           std::string_view attached_data) {
+                                                           std::string attached_data) {
   if (attached_data.size() > 0xFFFFFFFFULL) {
     fail_bad_input("the attached data is 4 GiB or more, larger than a resource can hold");
   }
   launcher.resources().replace(resource_id(resource_type_rcdata), resource_id(attached_data_resource_id),
-                               std::string(attached_data), language_neutral);
+                               std::move(attached_data), language_neutral);
   std::string image;
   try {
     image = launcher.write();

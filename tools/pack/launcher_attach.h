@@ -33,6 +33,6 @@ PeExecutable prepare_launcher(const std::filesystem::path& launcher, const std::
 // earlier one; the output appears only when complete. Returns notes for the user (a dropped
 // signature). Throws PackError (bad input) on failure.
 std::vector<std::string> write_launcher_with_attached_data(PeExecutable launcher, const std::filesystem::path& output,
-                                                           std::string_view attached_data);
+                                                           std::string attached_data);
 
 }  // namespace osvari::pack

@@ -151,7 +151,9 @@ std::string PeExecutable::write() const {
     }
   }
 
-  std::string out = image_;
+  // Everything before the new section, copied once: the old resources or the overlay are not.
+  const std::uint64_t kept = in_place ? sections_[*in_place].raw_offset : sections_end;
+  std::string out(image_, 0, kept);
   std::uint32_t section_rva = 0;
   std::uint64_t section_offset = 0;
   std::size_t header = 0;
@@ -187,23 +189,21 @@ std::string PeExecutable::write() const {
     put16(out, coff_ + 2, static_cast<std::uint32_t>(sections_.size() + 1));
   }
 
-  const std::string section = write_resource_section(resources_, section_rva);
-  const std::uint64_t raw_size = align_up(section.size(), file_alignment_);
-  if (section_offset + raw_size > 0xFFFFFFFFULL || std::uint64_t{section_rva} + section.size() > 0xFFFFFFFFULL) {
+  // The image up to the new section, the section, then whatever followed the sections.
+  out.resize(section_offset, '\0');
+  append_resource_section(out, resources_, section_rva);
+  const std::uint64_t section_size = out.size() - section_offset;
+  const std::uint64_t raw_size = align_up(section_size, file_alignment_);
+  if (section_offset + raw_size > 0xFFFFFFFFULL || std::uint64_t{section_rva} + section_size > 0xFFFFFFFFULL) {
     throw ImageFormatError("would be 4 GiB or larger with these resources");
   }
-  put32(out, header + 8, static_cast<std::uint32_t>(section.size()));
+  put32(out, header + 8, static_cast<std::uint32_t>(section_size));
   put32(out, header + 12, section_rva);
   put32(out, header + 16, static_cast<std::uint32_t>(raw_size));
   put32(out, header + 20, static_cast<std::uint32_t>(section_offset));
-
-  // The image up to the new section, the section, then whatever followed the sections.
-  const std::string overlay = image_.substr(sections_end, overlay_end - sections_end);
-  out.resize(section_offset, '\0');
-  out += section;
   out.resize(section_offset + raw_size, '\0');
   const std::uint64_t overlay_start = out.size();
-  out += overlay;
+  out.append(image_, sections_end, overlay_end - sections_end);
 
   // Symbols that lay after the sections move with them; any other place is gone.
   const std::uint32_t symbols = u32(coff_ + 8);
@@ -217,11 +217,11 @@ std::string PeExecutable::write() const {
   }
 
   put32(out, data_directory(resource_directory), section_rva);
-  put32(out, data_directory(resource_directory) + 4, static_cast<std::uint32_t>(section.size()));
+  put32(out, data_directory(resource_directory) + 4, static_cast<std::uint32_t>(section_size));
   put32(out, data_directory(certificate_directory), 0);
   put32(out, data_directory(certificate_directory) + 4, 0);
   // Every other section still ends where it did; the resources end where they now end.
-  std::uint64_t loaded_end = std::uint64_t{section_rva} + section.size();
+  std::uint64_t loaded_end = std::uint64_t{section_rva} + section_size;
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     if (in_place && i == *in_place) continue;
     const Section& s = sections_[i];

@@ -151,6 +151,12 @@ ResourceTable read_resource_directory(std::string_view directory, const ImageByt
 }
 
 std::string write_resource_section(const ResourceTable& table, std::uint32_t section_rva) {
+  std::string section;
+  append_resource_section(section, table, section_rva);
+  return section;
+}
+
+void append_resource_section(std::string& out, const ResourceTable& table, std::uint32_t section_rva) {
   std::vector<TypeGroup> types;
   for (const Resource& resource : table.resources()) {
     if (types.empty() || !(*types.back().type == resource.type)) types.push_back({&resource.type, {}});
@@ -228,17 +234,24 @@ std::string write_resource_section(const ResourceTable& table, std::uint32_t sec
 
   section.resize(descriptions + table.resources().size() * data_description_size);
   section += names_block;
+  // The data follows the directories; each is copied once, straight to `out`.
+  std::size_t size = section.size();
   for (std::size_t i = 0; i < table.resources().size(); ++i) {
-    const Resource& resource = table.resources()[i];
-    section.resize(align8(section.size()), '\0');
+    size = align8(size);
     const std::size_t description = descriptions + i * data_description_size;
-    put32(section, description, section_rva + static_cast<std::uint32_t>(section.size()));
-    put32(section, description + 4, static_cast<std::uint32_t>(resource.data.size()));
-    put32(section, description + 8, resource.code_page);
-    section += resource.data;
+    put32(section, description, section_rva + static_cast<std::uint32_t>(size));
+    put32(section, description + 4, static_cast<std::uint32_t>(table.resources()[i].data.size()));
+    put32(section, description + 8, table.resources()[i].code_page);
+    size += table.resources()[i].data.size();
   }
-  section.resize(align8(section.size()), '\0');
-  return section;
+  const std::size_t base = out.size();
+  out.reserve(base + align8(size));
+  out += section;
+  for (const Resource& resource : table.resources()) {
+    out.resize(base + align8(out.size() - base), '\0');
+    out += resource.data;
+  }
+  out.resize(base + align8(out.size() - base), '\0');
 }
 
 }  // namespace osvari::pack

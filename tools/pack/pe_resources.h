@@ -72,5 +72,7 @@ ResourceTable read_resource_directory(std::string_view directory, const ImageByt
 // The bytes of a resource section holding `table` when loaded at `section_rva`: directories,
 // data descriptions, names, then the data, each item aligned to 8 bytes.
 std::string write_resource_section(const ResourceTable& table, std::uint32_t section_rva);
+// The same bytes appended to `out`, so that large data is copied only once.
+void append_resource_section(std::string& out, const ResourceTable& table, std::uint32_t section_rva);
 
 }  // namespace osvari::pack
