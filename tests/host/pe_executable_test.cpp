@@ -119,6 +119,7 @@ TEST(PeExecutable, RefusesWhatItCannotEdit) {
       {"another machine", build_executable_image({.machine = 0xAA64}), "not built for x86-64"},
       {"cut inside a section", good.substr(0, good.size() - 0x100), "cut short"},
       {"cut inside the headers", good.substr(0, layout::optional_header + 40), "cut short"},
+      {"headers longer than the file", good.substr(0, 0x300), "cut short"},
       {"signature beyond the end",
        build_executable_image({.certificate = std::string(1000, 'C')}).substr(0, 0xB00), "signature lies beyond"},
       {"damaged resources",

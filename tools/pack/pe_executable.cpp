@@ -137,7 +137,10 @@ std::string PeExecutable::write() const {
   }
   sections_end = std::max<std::uint64_t>(sections_end, u32(optional_ + size_of_headers));
   const std::uint64_t overlay_end = certificate_size_ != 0 ? certificate_offset_ : image_.size();
-  if (overlay_end < sections_end) throw ImageFormatError("has a signature that overlaps its sections");
+  if (overlay_end < sections_end) {
+    throw ImageFormatError(certificate_size_ != 0 ? "has a signature that overlaps its sections"
+                                                  : "is cut short (its headers claim more than the file holds)");
+  }
 
   // Rewritten in place only when the resource section is last in the file and in memory.
   const std::uint32_t resource_rva = u32(data_directory(resource_directory));

@@ -194,43 +194,42 @@ void append_resource_section(std::string& out, const ResourceTable& table, std::
   };
 
   std::string section(descriptions, '\0');
-  const auto write_directory = [&](std::size_t offset, std::size_t named, std::size_t numbered) {
+  // One directory: the counts of named and numbered entries, then an entry per key.
+  const auto write_directory = [&](std::size_t offset, const std::vector<const ResourceKey*>& keys,
+                                   const std::vector<std::size_t>& targets) {
+    const auto named = std::count_if(keys.begin(), keys.end(), [](const ResourceKey* key) { return !key->text.empty(); });
     put16(section, offset + 12, static_cast<std::uint32_t>(named));
-    put16(section, offset + 14, static_cast<std::uint32_t>(numbered));
-  };
-  const auto count_named = [](const auto& groups, auto key_of) {
-    return static_cast<std::size_t>(std::count_if(groups.begin(), groups.end(), [&](const auto& g) {
-      return !key_of(g).text.empty();
-    }));
+    put16(section, offset + 14, static_cast<std::uint32_t>(keys.size() - named));
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const std::size_t entry = offset + directory_header_size + i * directory_entry_size;
+      put32(section, entry, name_field(*keys[i]));
+      put32(section, entry + 4, static_cast<std::uint32_t>(targets[i]));
+    }
   };
 
-  write_directory(0, count_named(types, [](const TypeGroup& g) -> const ResourceKey& { return *g.type; }),
-                  types.size() - count_named(types, [](const TypeGroup& g) -> const ResourceKey& { return *g.type; }));
-  std::size_t description_index = 0;
-  for (std::size_t t = 0; t < types.size(); ++t) {
-    TypeGroup& type = types[t];
-    put32(section, directory_header_size + t * directory_entry_size, name_field(*type.type));
-    put32(section, directory_header_size + t * directory_entry_size + 4, high_bit | static_cast<std::uint32_t>(type.offset));
-    const auto name_key = [](const NameGroup& g) -> const ResourceKey& { return *g.name; };
-    const std::size_t named = count_named(type.names, name_key);
-    write_directory(type.offset, named, type.names.size() - named);
-    for (std::size_t n = 0; n < type.names.size(); ++n) {
-      NameGroup& name = type.names[n];
-      const std::size_t entry = type.offset + directory_header_size + n * directory_entry_size;
-      put32(section, entry, name_field(*name.name));
-      put32(section, entry + 4, high_bit | static_cast<std::uint32_t>(name.offset));
-      const std::size_t named_languages = static_cast<std::size_t>(std::count_if(
-          name.languages.begin(), name.languages.end(), [](const Resource* r) { return !r->language.text.empty(); }));
-      write_directory(name.offset, named_languages, name.languages.size() - named_languages);
-      for (std::size_t l = 0; l < name.languages.size(); ++l) {
-        const std::size_t language_entry = name.offset + directory_header_size + l * directory_entry_size;
-        put32(section, language_entry, name_field(name.languages[l]->language));
-        put32(section, language_entry + 4,
-              static_cast<std::uint32_t>(descriptions + description_index * data_description_size));
-        ++description_index;
+  std::vector<const ResourceKey*> type_keys;
+  std::vector<std::size_t> type_targets;
+  std::size_t description = descriptions;
+  for (const TypeGroup& type : types) {
+    type_keys.push_back(type.type);
+    type_targets.push_back(high_bit | type.offset);
+    std::vector<const ResourceKey*> name_keys;
+    std::vector<std::size_t> name_targets;
+    for (const NameGroup& name : type.names) {
+      name_keys.push_back(name.name);
+      name_targets.push_back(high_bit | name.offset);
+      std::vector<const ResourceKey*> language_keys;
+      std::vector<std::size_t> description_offsets;
+      for (const Resource* resource : name.languages) {
+        language_keys.push_back(&resource->language);
+        description_offsets.push_back(description);
+        description += data_description_size;
       }
+      write_directory(name.offset, language_keys, description_offsets);
     }
+    write_directory(type.offset, name_keys, name_targets);
   }
+  write_directory(0, type_keys, type_targets);
 
   section.resize(descriptions + table.resources().size() * data_description_size);
   section += names_block;
