@@ -128,8 +128,8 @@ TEST_P(PackedExecutable, CarriesTheOptionAndRuns) {
   for (const std::wstring& option : GetParam().options) {
     arguments.push_back(option.starts_with(L"@") ? L"\"" + (folder / option.substr(1)) + L"\"" : option);
   }
-  arguments.insert(arguments.end(), {L"--output", L"\"" + executable + L"\"",
-                                     L"\"" + build_output_directory() + L"\\hosted_app.dll\""});
+  arguments.insert(arguments.end(),
+                   {L"--output", L"\"" + executable + L"\"", L"\"" + build_output_directory() + L"\\hosted_app.dll\""});
   const ProcessResult pack = run_program(build_output_directory() + L"\\osvari-pack.exe", arguments);
   ASSERT_EQ(pack.exit_code, 0u) << pack.standard_error;
 
@@ -137,8 +137,9 @@ TEST_P(PackedExecutable, CarriesTheOptionAndRuns) {
   GetParam().check(executable);
 
   TemporaryDirectory temp;
-  const ProcessResult run = run_program(executable, {L"--print-args", L"--exit", L"7"},
-                                        {.environment = {{L"TEMP", temp.path().wstring()}, {L"TMP", temp.path().wstring()}}});
+  const ProcessResult run =
+      run_program(executable, {L"--print-args", L"--exit", L"7"},
+                  {.environment = {{L"TEMP", temp.path().wstring()}, {L"TMP", temp.path().wstring()}}});
   EXPECT_EQ(run.exit_code, 7u) << run.standard_output << run.standard_error;
   EXPECT_NE(run.standard_output.find("argc=4"), std::string::npos) << run.standard_output;
   EXPECT_TRUE(std::filesystem::is_empty(temp.path()));
@@ -147,7 +148,9 @@ TEST_P(PackedExecutable, CarriesTheOptionAndRuns) {
 INSTANTIATE_TEST_SUITE_P(
     Options, PackedExecutable,
     ::testing::Values(
-        OptionCase{"none", {}, IMAGE_SUBSYSTEM_WINDOWS_GUI,
+        OptionCase{"none",
+                   {},
+                   IMAGE_SUBSYSTEM_WINDOWS_GUI,
                    [](const std::wstring& executable) {
                      EXPECT_EQ(version_string(executable, L"ProductName"), L"probe");
                      EXPECT_EQ(version_string(executable, L"OriginalFilename"), L"probe.exe");
@@ -169,7 +172,9 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(version_string(executable, L"ProductVersion"), L"2.1.0.9");
                      EXPECT_EQ(file_version_numbers(executable), std::make_pair(DWORD{0x00020001}, DWORD{0x00000009}));
                    }},
-        OptionCase{"icon", {L"--icon", L"@app.ico"}, IMAGE_SUBSYSTEM_WINDOWS_GUI,
+        OptionCase{"icon",
+                   {L"--icon", L"@app.ico"},
+                   IMAGE_SUBSYSTEM_WINDOWS_GUI,
                    [](const std::wstring& executable) {
                      const Module module(executable);
                      const auto group = module.resource(MAKEINTRESOURCEW(14), 1);  // RT_GROUP_ICON
@@ -186,7 +191,9 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_NE(icon, nullptr);
                      if (icon != nullptr) DestroyIcon(icon);
                    }},
-        OptionCase{"manifest", {L"--manifest", L"@utf8.manifest"}, IMAGE_SUBSYSTEM_WINDOWS_GUI,
+        OptionCase{"manifest",
+                   {L"--manifest", L"@utf8.manifest"},
+                   IMAGE_SUBSYSTEM_WINDOWS_GUI,
                    [](const std::wstring& executable) {
                      EXPECT_EQ(Module(executable).resource(MAKEINTRESOURCEW(24), 1), utf8_manifest);
                    }}),

@@ -9,7 +9,9 @@ namespace {
 
 using namespace executable_layout;
 
-std::uint32_t align(std::uint32_t value, std::uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+std::uint32_t align(std::uint32_t value, std::uint32_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
 
 struct SectionPlan {
   const char* name;
@@ -123,7 +125,8 @@ ImageFacts image_facts(std::string_view image) {
   for (std::size_t i = 0; i < facts.section_count; ++i) {
     const std::size_t header = table + i * 40;
     facts.sections_named_rsrc += image.substr(header, 8) == std::string_view(".rsrc\0\0\0", 8);
-    const std::uint32_t memory_end = align(read_u32(image, header + 12) + read_u32(image, header + 8), section_alignment);
+    const std::uint32_t memory_end =
+        align(read_u32(image, header + 12) + read_u32(image, header + 8), section_alignment);
     facts.last_section_end_in_memory = std::max(facts.last_section_end_in_memory, memory_end);
     facts.last_section_end_in_file =
         std::max(facts.last_section_end_in_file, read_u32(image, header + 20) + read_u32(image, header + 16));

@@ -19,9 +19,9 @@ struct ExecutableSpec {
   // Builds the resource section's bytes for the address it is given; none without it.
   std::function<std::string(std::uint32_t rva)> resources = {};
   bool relocations_after_resources = false;  // as mingw-w64's linker places them
-  std::string overlay = {};                   // bytes after the last section
-  bool symbols_in_overlay = false;            // the COFF symbol table pointer aims at the overlay
-  std::string certificate = {};               // a certificate table after everything else
+  std::string overlay = {};                  // bytes after the last section
+  bool symbols_in_overlay = false;           // the COFF symbol table pointer aims at the overlay
+  std::string certificate = {};              // a certificate table after everything else
   std::uint32_t size_of_headers = 0x400;
 };
 

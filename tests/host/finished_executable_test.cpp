@@ -70,7 +70,8 @@ class FinishedExecutable : public ::testing::Test {
     EXPECT_EQ(run.exit_code, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
     pack::PeExecutable executable(read_file(output()));
-    const std::vector<DecodedEntry> entries = decode_attached_data(resource(executable, pack::resource_type_rcdata, 27));
+    const std::vector<DecodedEntry> entries =
+        decode_attached_data(resource(executable, pack::resource_type_rcdata, 27));
     EXPECT_EQ(entries.size(), 2u);
     EXPECT_EQ(resource(executable, pack::resource_type_rcdata, 5), "keep me");
     return executable;
@@ -91,32 +92,41 @@ struct OptionCase {
 TEST_F(FinishedExecutable, AppliesEachOption) {
   const auto default_version = [](const pack::PeExecutable& executable) {
     const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
-    EXPECT_EQ(version.strings, (Strings{{u"FileDescription", u"My App"}, {u"InternalName", u"My App"},
-                                        {u"OriginalFilename", u"My App.exe"}, {u"ProductName", u"My App"}}));
+    EXPECT_EQ(version.strings, (Strings{{u"FileDescription", u"My App"},
+                                        {u"InternalName", u"My App"},
+                                        {u"OriginalFilename", u"My App.exe"},
+                                        {u"ProductName", u"My App"}}));
   };
   const auto launcher_icon_and_manifest = [](const pack::PeExecutable& executable) {
     EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), launcher_manifest);
     EXPECT_EQ(resource(executable, pack::resource_type_icon, 2), "old icon 2");
   };
   const OptionCase cases[] = {
-      {"no options: a GUI program named after the output", {}, 2,
+      {"no options: a GUI program named after the output",
+       {},
+       2,
        [&](const pack::PeExecutable& executable) {
          default_version(executable);
          launcher_icon_and_manifest(executable);
        }},
       {"console", {"--console"}, 3, [&](const pack::PeExecutable& e) { launcher_icon_and_manifest(e); }},
       {"version information",
-       {"--company", "Example Ltd", "--product", "Caf\xC3\xA9 App", "--version", "2.1.0-rc3"}, 2,
+       {"--company", "Example Ltd", "--product", "Caf\xC3\xA9 App", "--version", "2.1.0-rc3"},
+       2,
        [](const pack::PeExecutable& executable) {
          const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
-         EXPECT_EQ(version.strings,
-                   (Strings{{u"CompanyName", u"Example Ltd"}, {u"FileDescription", u"Caf\u00E9 App"},
-                            {u"FileVersion", u"2.1.0-rc3"}, {u"InternalName", u"My App"},
-                            {u"OriginalFilename", u"My App.exe"}, {u"ProductName", u"Caf\u00E9 App"},
-                            {u"ProductVersion", u"2.1.0-rc3"}}));
+         EXPECT_EQ(version.strings, (Strings{{u"CompanyName", u"Example Ltd"},
+                                             {u"FileDescription", u"Caf\u00E9 App"},
+                                             {u"FileVersion", u"2.1.0-rc3"},
+                                             {u"InternalName", u"My App"},
+                                             {u"OriginalFilename", u"My App.exe"},
+                                             {u"ProductName", u"Caf\u00E9 App"},
+                                             {u"ProductVersion", u"2.1.0-rc3"}}));
          EXPECT_EQ(version.file_version, (std::array<std::uint16_t, 4>{2, 1, 0, 3}));
        }},
-      {"icon replaces every icon", {"--icon", "@app.ico"}, 2,
+      {"icon replaces every icon",
+       {"--icon", "@app.ico"},
+       2,
        [](const pack::PeExecutable& executable) {
          std::size_t groups = 0;
          std::size_t icons = 0;
@@ -130,12 +140,15 @@ TEST_F(FinishedExecutable, AppliesEachOption) {
          EXPECT_EQ(resource(executable, pack::resource_type_icon, 2), "large image");
          EXPECT_EQ(resource(executable, pack::resource_type_group_icon, 1).size(), 6u + 2 * 14);
        }},
-      {"manifest", {"--manifest", "@utf8.manifest"}, 2,
+      {"manifest",
+       {"--manifest", "@utf8.manifest"},
+       2,
        [](const pack::PeExecutable& executable) {
          EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_manifest);
        }},
       {"all at once",
-       {"--console", "--icon", "@app.ico", "--manifest", "@utf8.manifest", "--version", "1.0", "--company", "C"}, 3,
+       {"--console", "--icon", "@app.ico", "--manifest", "@utf8.manifest", "--version", "1.0", "--company", "C"},
+       3,
        [](const pack::PeExecutable& executable) {
          EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_manifest);
          EXPECT_EQ(resource(executable, pack::resource_type_icon, 1), "small");
@@ -184,23 +197,39 @@ TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
     std::string message;
   } cases[] = {
       {"missing launcher", [](const fs::path& f) { fs::remove(f / "launcher.exe"); }, {}, 1, "no such launcher file: "},
-      {"text as the launcher", [](const fs::path& f) { write_file(f / "launcher.exe", "#!/bin/sh\n"); }, {}, 1,
+      {"text as the launcher",
+       [](const fs::path& f) { write_file(f / "launcher.exe", "#!/bin/sh\n"); },
+       {},
+       1,
        "launcher.exe is not a Windows executable (no MZ header)"},
-      {"a 32-bit launcher", [](const fs::path& f) { write_file(f / "launcher.exe", build_executable_image({.magic = 0x10B})); },
-       {}, 1, "is a 32-bit (PE32) image, not PE32+"},
+      {"a 32-bit launcher",
+       [](const fs::path& f) { write_file(f / "launcher.exe", build_executable_image({.magic = 0x10B})); },
+       {},
+       1,
+       "is a 32-bit (PE32) image, not PE32+"},
       {"a truncated launcher",
-       [](const fs::path& f) { write_file(f / "launcher.exe", test_launcher().substr(0, 0x900)); }, {}, 1,
+       [](const fs::path& f) { write_file(f / "launcher.exe", test_launcher().substr(0, 0x900)); },
+       {},
+       1,
        "is cut short"},
       {"a DLL as the launcher",
        [](const fs::path& f) { write_file(f / "launcher.exe", build_executable_image({.characteristics = 0x2022})); },
-       {}, 1, "is a DLL, not an executable"},
+       {},
+       1,
+       "is a DLL, not an executable"},
       {"missing icon", [](const fs::path&) {}, {"--icon", "@none.ico"}, 1, "no such icon file: "},
       {"not an icon", [](const fs::path&) {}, {"--icon", "@utf8.manifest"}, 1, "is not an icon file (.ico)"},
       {"missing manifest", [](const fs::path&) {}, {"--manifest", "@none.xml"}, 1, "no such manifest file: "},
       {"not a manifest", [](const fs::path&) {}, {"--manifest", "@app.ico"}, 1, "is not an application manifest"},
-      {"a version without numbers", [](const fs::path&) {}, {"--version", "beta"}, 2,
+      {"a version without numbers",
+       [](const fs::path&) {},
+       {"--version", "beta"},
+       2,
        "--version needs numbers from 0 to 65535"},
-      {"a version number too large", [](const fs::path&) {}, {"--version", "1.70000"}, 2,
+      {"a version number too large",
+       [](const fs::path&) {},
+       {"--version", "1.70000"},
+       2,
        "--version needs numbers from 0 to 65535"},
       {"an empty company", [](const fs::path&) {}, {"--company="}, 2, "--company needs a value"},
   };
@@ -217,7 +246,8 @@ TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
     for (const std::string& option : test.options) {
       arguments.push_back(option.starts_with("@") ? (case_folder / option.substr(1)).string() : option);
     }
-    arguments.insert(arguments.end(), {"-o", (case_folder / "out/app.exe").string(), (case_folder / "app.dll").string()});
+    arguments.insert(arguments.end(),
+                     {"-o", (case_folder / "out/app.exe").string(), (case_folder / "app.dll").string()});
     const PackRun run = run_pack(arguments);
     EXPECT_EQ(run.exit_code, test.exit_code) << run.errors;
     EXPECT_TRUE(run.errors.starts_with("osvari-pack: ")) << run.errors;

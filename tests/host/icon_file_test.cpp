@@ -33,12 +33,23 @@ TEST(IconFile, RefusesWhatIsNoIconFile) {
     const char* message;
   } cases[] = {
       {"empty", "", "is not an icon file"},
-      {"a cursor file", [&] { std::string f = good; f[2] = 2; return f; }(), "is not an icon file"},
+      {"a cursor file",
+       [&] {
+         std::string f = good;
+         f[2] = 2;
+         return f;
+       }(),
+       "is not an icon file"},
       {"a PNG", "\x89PNG\r\n\x1A\n", "is not an icon file"},
       {"no images", std::string("\0\0\1\0\0\0", 6), "without images"},
       {"cut inside the directory", good.substr(0, 12), "cut short"},
       {"cut inside an image", good.substr(0, good.size() - 1), "image 1 lies beyond"},
-      {"an image of no bytes", [&] { std::string f = good; testing::put_u32(f, 6 + 8, 0); return f; }(),
+      {"an image of no bytes",
+       [&] {
+         std::string f = good;
+         testing::put_u32(f, 6 + 8, 0);
+         return f;
+       }(),
        "image 1 lies beyond"},
   };
   for (const auto& test : cases) {

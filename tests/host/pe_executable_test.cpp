@@ -57,7 +57,8 @@ TEST_P(WrittenLauncher, CarriesTheNewResourceAndKeepsTheRest) {
   EXPECT_EQ(facts.certificate_size, 0u);
   EXPECT_EQ(facts.last_section_end_in_file % facts.file_alignment, 0u);
   EXPECT_EQ(facts.sections_named_rsrc, 1) << "tools that look for .rsrc by name must find the new one";
-  EXPECT_EQ(written.size(), facts.last_section_end_in_file + test.kept_after_sections.size()) << "the signature stays out";
+  EXPECT_EQ(written.size(), facts.last_section_end_in_file + test.kept_after_sections.size())
+      << "the signature stays out";
   EXPECT_EQ(written.substr(facts.last_section_end_in_file), test.kept_after_sections);
   if (test.spec.symbols_in_overlay) {
     EXPECT_EQ(written.substr(facts.symbol_table, symbols.size()), symbols) << "the symbol table pointer follows";
@@ -84,17 +85,27 @@ INSTANTIATE_TEST_SUITE_P(
         LauncherCase{"no_resources", {}, false, ""},
         LauncherCase{"resources_last", {.resources = resources_of(launcher_resources())}, true, ""},
         LauncherCase{"resources_before_relocations",
-                     {.resources = resources_of(launcher_resources()), .relocations_after_resources = true}, true, ""},
+                     {.resources = resources_of(launcher_resources()), .relocations_after_resources = true},
+                     true,
+                     ""},
         LauncherCase{"symbols_after_the_sections",
-                     {.resources = resources_of(launcher_resources()), .relocations_after_resources = true,
-                      .overlay = symbols, .symbols_in_overlay = true},
-                     true, symbols},
-        LauncherCase{"signed", {.resources = resources_of(launcher_resources()), .certificate = std::string(1000, 'C')},
-                     true, ""},
+                     {.resources = resources_of(launcher_resources()),
+                      .relocations_after_resources = true,
+                      .overlay = symbols,
+                      .symbols_in_overlay = true},
+                     true,
+                     symbols},
+        LauncherCase{"signed",
+                     {.resources = resources_of(launcher_resources()), .certificate = std::string(1000, 'C')},
+                     true,
+                     ""},
         LauncherCase{"signed_with_data_after_the_sections",
-                     {.resources = resources_of(launcher_resources()), .relocations_after_resources = true,
-                      .overlay = "appended", .certificate = std::string(1000, 'C')},
-                     true, "appended"}),
+                     {.resources = resources_of(launcher_resources()),
+                      .relocations_after_resources = true,
+                      .overlay = "appended",
+                      .certificate = std::string(1000, 'C')},
+                     true,
+                     "appended"}),
     [](const auto& info) { return std::string(info.param.description); });
 
 TEST(PeExecutable, SetsTheSubsystem) {
@@ -120,8 +131,8 @@ TEST(PeExecutable, RefusesWhatItCannotEdit) {
       {"cut inside a section", good.substr(0, good.size() - 0x100), "cut short"},
       {"cut inside the headers", good.substr(0, layout::optional_header + 40), "cut short"},
       {"headers longer than the file", good.substr(0, 0x300), "cut short"},
-      {"signature beyond the end",
-       build_executable_image({.certificate = std::string(1000, 'C')}).substr(0, 0xB00), "signature lies beyond"},
+      {"signature beyond the end", build_executable_image({.certificate = std::string(1000, 'C')}).substr(0, 0xB00),
+       "signature lies beyond"},
       {"damaged resources",
        build_executable_image({.resources = [](std::uint32_t) { return std::string(20, '\xFF'); }}), "cut short"},
   };
@@ -138,8 +149,9 @@ TEST(PeExecutable, RefusesWhatItCannotEdit) {
 
 TEST(PeExecutable, RefusesWhenNoSectionHeaderFitsBeforeTheFirstSection) {
   // Three section headers end at 0x200, where the headers and the first section's data meet.
-  PeExecutable executable(build_executable_image(
-      {.resources = resources_of(launcher_resources()), .relocations_after_resources = true, .size_of_headers = 0x200}));
+  PeExecutable executable(build_executable_image({.resources = resources_of(launcher_resources()),
+                                                  .relocations_after_resources = true,
+                                                  .size_of_headers = 0x200}));
   try {
     executable.write();
     ADD_FAILURE() << "accepted";

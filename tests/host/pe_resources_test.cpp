@@ -19,12 +19,13 @@ ResourceKey named(std::u16string text) { return ResourceKey{0, std::move(text)};
 
 // Reads a section written for section_rva, with data addresses inside that section.
 ResourceTable read_section(std::string_view section) {
-  return read_resource_directory(section, [section](std::uint32_t rva, std::uint32_t size) -> std::optional<std::string_view> {
-    if (rva < section_rva || rva - section_rva > section.size() || size > section.size() - (rva - section_rva)) {
-      return std::nullopt;
-    }
-    return section.substr(rva - section_rva, size);
-  });
+  return read_resource_directory(
+      section, [section](std::uint32_t rva, std::uint32_t size) -> std::optional<std::string_view> {
+        if (rva < section_rva || rva - section_rva > section.size() || size > section.size() - (rva - section_rva)) {
+          return std::nullopt;
+        }
+        return section.substr(rva - section_rva, size);
+      });
 }
 
 ResourceTable sample_table() {
@@ -69,7 +70,6 @@ TEST(PeResources, WritesNamedEntriesFirstSortedAndDataAlignedTo8) {
   const std::size_t first_name = read_u32(section, custom + 16) & 0x7FFFFFFF;
   EXPECT_EQ(read_u16(section, first_name), 5);
   EXPECT_EQ(read_u16(section, first_name + 2), u'F');
-
 
   // Every one of the seven data descriptions points at 8-aligned data inside the section.
   std::size_t descriptions = 0;

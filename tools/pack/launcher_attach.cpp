@@ -48,7 +48,8 @@ PeExecutable prepare_launcher(const fs::path& launcher, const fs::path& output, 
     }
     resources.remove_type(resource_id(resource_type_icon));
     resources.remove_type(resource_id(resource_type_group_icon));
-    resources.add({resource_id(resource_type_group_icon), resource_id(1), resource_id(language_english_us), icon.group});
+    resources.add(
+        {resource_id(resource_type_group_icon), resource_id(1), resource_id(language_english_us), icon.group});
     for (std::size_t i = 0; i < icon.images.size(); ++i) {
       resources.add({resource_id(resource_type_icon), resource_id(static_cast<std::uint32_t>(i + 1)),
                      resource_id(language_english_us), icon.images[i]});
@@ -57,7 +58,8 @@ PeExecutable prepare_launcher(const fs::path& launcher, const fs::path& output, 
   if (options.manifest) {
     std::string manifest = read_whole_file(*options.manifest, "manifest");
     if (manifest.find("<assembly") == std::string::npos) {
-      fail_bad_input("the manifest " + display_path(*options.manifest) + " is not an application manifest (no <assembly>)");
+      fail_bad_input("the manifest " + display_path(*options.manifest) +
+                     " is not an application manifest (no <assembly>)");
     }
     resources.replace(resource_id(resource_type_manifest), resource_id(1), std::move(manifest), language_english_us);
   }

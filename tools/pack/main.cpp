@@ -67,9 +67,9 @@ int run_pack(const std::vector<std::string>& arguments) {
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;
     write_attached_data(entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); });
-    for (const std::string& note : write_launcher_with_attached_data(std::move(launcher), output, std::move(attached_data))) {
-      std::cerr << "osvari-pack: " << note << '\n';
-    }
+    const std::vector<std::string> notes =
+        write_launcher_with_attached_data(std::move(launcher), output, std::move(attached_data));
+    for (const std::string& note : notes) std::cerr << "osvari-pack: " << note << '\n';
     return 0;
   }
   PendingOutput pending(output);

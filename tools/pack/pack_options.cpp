@@ -41,7 +41,9 @@ void set_executable_option(const std::string& name, const std::string& value, Pa
   } else if (name == "--product") {
     options.product = value;
   } else {
-    if (!version_numbers(*text)) fail_usage("--version needs numbers from 0 to 65535, like 2.1.0, not \"" + value + "\"");
+    if (!version_numbers(*text)) {
+      fail_usage("--version needs numbers from 0 to 65535, like 2.1.0, not \"" + value + "\"");
+    }
     options.version = value;
   }
 }

@@ -72,7 +72,8 @@ PeExecutable::PeExecutable(std::string image) : image_(std::move(image)) {
 
   const std::uint16_t optional_size = u16(coff_ + 16);
   directory_count_ = u32(optional_ + directory_count_field);
-  if (directory_count_ <= certificate_directory || optional_size < data_directories + 8 * std::size_t{directory_count_}) {
+  if (directory_count_ <= certificate_directory ||
+      optional_size < data_directories + 8 * std::size_t{directory_count_}) {
     throw ImageFormatError("has no room for resource and certificate directories in its header");
   }
   file_alignment_ = u32(optional_ + file_alignment_field);
@@ -113,8 +114,8 @@ PeExecutable::PeExecutable(std::string image) : image_(std::move(image)) {
   for (const Section& s : sections_) {
     if (resource_rva < s.virtual_address || resource_rva - s.virtual_address >= s.raw_size) continue;
     const std::uint32_t within = resource_rva - s.virtual_address;
-    resources_ = read_resource_directory(
-        std::string_view(image_).substr(s.raw_offset + within, s.raw_size - within), bytes_at);
+    resources_ =
+        read_resource_directory(std::string_view(image_).substr(s.raw_offset + within, s.raw_size - within), bytes_at);
     return;
   }
   throw ImageFormatError("has a resource directory outside its sections");
@@ -133,7 +134,8 @@ std::string PeExecutable::write() const {
       sections_end = std::max<std::uint64_t>(sections_end, std::uint64_t{s.raw_offset} + s.raw_size);
       first_raw = std::min<std::uint64_t>(first_raw, s.raw_offset);
     }
-    image_end = std::max<std::uint64_t>(image_end, std::uint64_t{s.virtual_address} + std::max(s.virtual_size, s.raw_size));
+    image_end =
+        std::max<std::uint64_t>(image_end, std::uint64_t{s.virtual_address} + std::max(s.virtual_size, s.raw_size));
   }
   sections_end = std::max<std::uint64_t>(sections_end, u32(optional_ + size_of_headers));
   const std::uint64_t overlay_end = certificate_size_ != 0 ? certificate_offset_ : image_.size();
@@ -228,7 +230,8 @@ std::string PeExecutable::write() const {
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     if (in_place && i == *in_place) continue;
     const Section& s = sections_[i];
-    loaded_end = std::max<std::uint64_t>(loaded_end, std::uint64_t{s.virtual_address} + std::max(s.virtual_size, s.raw_size));
+    loaded_end =
+        std::max<std::uint64_t>(loaded_end, std::uint64_t{s.virtual_address} + std::max(s.virtual_size, s.raw_size));
   }
   put32(out, optional_ + size_of_image, static_cast<std::uint32_t>(align_up(loaded_end, section_alignment_)));
   put32(out, optional_ + size_of_initialized_data,

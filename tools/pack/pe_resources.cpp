@@ -197,7 +197,8 @@ void append_resource_section(std::string& out, const ResourceTable& table, std::
   // One directory: the counts of named and numbered entries, then an entry per key.
   const auto write_directory = [&](std::size_t offset, const std::vector<const ResourceKey*>& keys,
                                    const std::vector<std::size_t>& targets) {
-    const auto named = std::count_if(keys.begin(), keys.end(), [](const ResourceKey* key) { return !key->text.empty(); });
+    const auto named =
+        std::count_if(keys.begin(), keys.end(), [](const ResourceKey* key) { return !key->text.empty(); });
     put16(section, offset + 12, static_cast<std::uint32_t>(named));
     put16(section, offset + 14, static_cast<std::uint32_t>(keys.size() - named));
     for (std::size_t i = 0; i < keys.size(); ++i) {

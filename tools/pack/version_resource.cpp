@@ -79,11 +79,11 @@ std::string build_version_resource(const VersionInformation& information) {
   const std::uint32_t most_significant = (std::uint32_t{numbers[0]} << 16) | numbers[1];
   const std::uint32_t least_significant = (std::uint32_t{numbers[2]} << 16) | numbers[3];
   std::string fixed;
-  append32(fixed, 0xFEEF04BD);  // signature
-  append32(fixed, 0x00010000);  // structure version 1.0
-  append32(fixed, most_significant);   // file version
+  append32(fixed, 0xFEEF04BD);        // signature
+  append32(fixed, 0x00010000);        // structure version 1.0
+  append32(fixed, most_significant);  // file version
   append32(fixed, least_significant);
-  append32(fixed, most_significant);   // product version
+  append32(fixed, most_significant);  // product version
   append32(fixed, least_significant);
   append32(fixed, 0x3F);     // every flag is meaningful
   append32(fixed, 0);        // and none is set
