@@ -39,6 +39,9 @@ int run_launcher() {
   }
 
   unpack_files(RoleKind::parent);
+  // A damaged frame may still have decoded to plausible files: nothing runs before its end,
+  // and with it the checksum, has been seen.
+  confirm_attached_data_end();
   close_attached_data();
   set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
   return static_cast<int>(launch_child());

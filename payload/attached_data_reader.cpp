@@ -22,6 +22,7 @@ struct Reader {
   unsigned char* decode_buffer = nullptr;
   ZSTD_DCtx* decoder = nullptr;
   bool full_buffer = false;  // the latest call filled the whole buffer, so more may be pending
+  bool frame_ended = false;  // the latest call reached the end of a frame (and checked its checksum)
   std::uint64_t decoder_calls = 0;
 };
 
@@ -29,16 +30,24 @@ Reader reader;
 
 [[noreturn]] void fail_decode() { fatal_error("Error, couldn't decode attached data."); }
 
+// One decoder call into the whole decode buffer; the bytes it held before are gone.
+void decode_once() {
+  if (reader.input.pos == reader.input.size && !reader.full_buffer) fail_decode();
+  reader.output = ZSTD_outBuffer{reader.decode_buffer, decode_buffer_size, 0};
+  const std::size_t result = ZSTD_decompressStream(reader.decoder, &reader.output, &reader.input);
+  ++reader.decoder_calls;
+  reader.full_buffer = reader.output.pos == decode_buffer_size;
+  if (ZSTD_isError(result)) fail_decode();
+  // libzstd returns 0 only once a frame is decoded and flushed, its checksum verified; one
+  // call never runs past a frame's end.
+  reader.frame_ended = result == 0;
+  reader.output.size = reader.output.pos;
+  reader.output.pos = 0;
+}
+
 void refill() {
   do {
-    if (reader.input.pos == reader.input.size && !reader.full_buffer) fail_decode();
-    reader.output = ZSTD_outBuffer{reader.decode_buffer, decode_buffer_size, 0};
-    const std::size_t result = ZSTD_decompressStream(reader.decoder, &reader.output, &reader.input);
-    ++reader.decoder_calls;
-    reader.full_buffer = reader.output.pos == decode_buffer_size;
-    if (ZSTD_isError(result)) fail_decode();
-    reader.output.size = reader.output.pos;
-    reader.output.pos = 0;
+    decode_once();
   } while (reader.output.size == 0);
 }
 
@@ -62,6 +71,7 @@ void open_attached_data(ResourceBytes attached_data) {
   reader.input = ZSTD_inBuffer{attached_data.data + sizeof header, attached_data.size - sizeof header, 0};
   reader.output = ZSTD_outBuffer{reader.decode_buffer, 0, 0};
   reader.full_buffer = false;
+  reader.frame_ended = false;
   reader.decoder_calls = 0;
   raise_unpack_flag();
 }
@@ -77,6 +87,11 @@ void read_attached_data(void* destination, std::uint64_t count) {
     target += n;
     count -= n;
   }
+}
+
+void confirm_attached_data_end() {
+  while (!reader.frame_ended) decode_once();
+  reader.output.pos = reader.output.size;  // whatever followed the terminator is dropped
 }
 
 void close_attached_data() {

@@ -1,7 +1,10 @@
-// Broken compressed streams end the launcher with the decode message.
+// Broken compressed streams end the launcher with the decode message before any application
+// code runs; intact ones, with or without a checksum, run.
 #include <gtest/gtest.h>
 
+#include "payload/attached_data_reader.h"
 #include "tests/support/launcher_copy.h"
+#include "tests/support/onefile_runner.h"
 #include "tests/support/payload_builder.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temporary_directory.h"
@@ -11,7 +14,7 @@ namespace osvari::testing {
 namespace {
 
 struct StreamCase {
-  const char* label;
+  std::string label;
   std::string attached;
 };
 
@@ -20,40 +23,80 @@ std::string with_byte_changed(std::string bytes, std::size_t index) {
   return bytes;
 }
 
+// The hosted application with a data file: a child that ran would leave the marker file.
+std::string application_stream(std::size_t data_size = 10) {
+  return decoded_stream({{u"hosted_app.dll", built_library(L"hosted_app.dll")}, {u"data.bin", varied_bytes(data_size)}});
+}
+
+// The same with the terminator ending exactly at the end of a full decode buffer, where the
+// decoder has not yet reached the checksum when the last entry has been read.
+std::string application_stream_ending_at_a_buffer_boundary() {
+  const std::size_t length = application_stream(0).size();
+  return application_stream((decode_buffer_size - length % decode_buffer_size) % decode_buffer_size);
+}
+
+std::string with_checksum_changed(std::string frame) {
+  frame.back() = static_cast<char>(frame.back() ^ 0x01);
+  return frame;
+}
+
 std::vector<StreamCase> broken_streams() {
-  const std::string decoded = decoded_stream({{u"main.dll", varied_bytes(200'000)}, {u"data.bin", varied_bytes(10)}});
+  const std::string decoded = application_stream();
   const std::string frame = pack::compress_frame(decoded, {.level = 1});
   std::string bad_block_type = frame;
   bad_block_type[6] = static_cast<char>(bad_block_type[6] | 0x06);  // first block header: reserved type
-  const std::string checked = pack::compress_frame(decoded, {.level = 1, .checksum = true});
   std::string big_window = frame;
   big_window[5] = static_cast<char>((28 - 10) << 3);  // window descriptor announcing 2^28 bytes
-  return {
+  const std::string at_boundary = pack::compress_frame(application_stream_ending_at_a_buffer_boundary(), {.level = 1});
+  std::vector<StreamCase> cases = {
       {"header_only", "KAY"},
       {"cut_short_inside_the_frame", "KAY" + frame.substr(0, frame.size() / 2)},
+      {"cut_before_the_checksum", "KAY" + frame.substr(0, frame.size() - 4)},
       {"corrupted_block_header", "KAY" + bad_block_type},
-      {"corrupted_content_under_a_checksum", "KAY" + with_byte_changed(checked, checked.size() / 2)},
+      {"corrupted_checksum", pack::wrap_attached_data(with_checksum_changed(frame))},
+      {"corrupted_checksum_with_the_terminator_at_a_buffer_boundary",
+       pack::wrap_attached_data(with_checksum_changed(at_boundary))},
       {"bytes_that_are_not_a_frame", "KAY" + std::string(64, 'z')},
       {"window_of_2_to_the_28", "KAY" + big_window},
       {"no_terminator", pack::wrap_attached_data(pack::compress_frame(decoded_stream({{u"main.dll", "x"}}, false)))},
   };
+  // One byte flipped anywhere in the compressed blocks: without the checksum, most such
+  // executables ran their changed contents.
+  for (int sixth = 1; sixth <= 5; ++sixth) {
+    cases.push_back({"one_byte_flipped_at_" + std::to_string(sixth) + "_sixths",
+                     pack::wrap_attached_data(with_byte_changed(frame, frame.size() * sixth / 6))});
+  }
+  return cases;
 }
 
 class BrokenStream : public ::testing::TestWithParam<StreamCase> {};
 
-TEST_P(BrokenStream, EndsWithTheDecodeMessage) {
-  TemporaryDirectory directory;
-  const std::wstring launcher = directory / L"app.exe";
-  make_launcher_copy(launcher, GetParam().attached);
-  const ProcessResult result =
-      run_program(launcher, {}, {.environment = {{L"TEMP", directory.path().wstring()}, {L"TMP", directory.path().wstring()}}});
+TEST_P(BrokenStream, EndsWithTheDecodeMessageAndRunsNoApplicationCode) {
+  OnefileFixture onefile(GetParam().attached);
+  const auto marker = onefile.temp_directory() / L"child-ran.txt";
+  const ProcessResult result = onefile.run({L"--write-parent", marker.wstring()});
   EXPECT_EQ(without_carriage_returns(result.standard_output), "Error, couldn't decode attached data.\n");
   EXPECT_EQ(result.standard_error, "");
   EXPECT_EQ(result.exit_code, 2u);
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "the application ran";
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, BrokenStream, ::testing::ValuesIn(broken_streams()),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& info) { return info.param.label; });
+
+class IntactStream : public ::testing::TestWithParam<bool> {};
+
+TEST_P(IntactStream, RunsWithOrWithoutAChecksum) {
+  OnefileFixture onefile(
+      pack::wrap_attached_data(pack::compress_frame(application_stream(), {.level = 1, .checksum = GetParam()})));
+  const auto marker = onefile.temp_directory() / L"child-ran.txt";
+  const ProcessResult result = onefile.run({L"--write-parent", marker.wstring(), L"--exit", L"5"});
+  EXPECT_EQ(result.exit_code, 5u) << result.standard_output << result.standard_error;
+  EXPECT_TRUE(std::filesystem::exists(marker));
+}
+
+INSTANTIATE_TEST_SUITE_P(Checksum, IntactStream, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "with" : "without"; });
 
 }  // namespace
 }  // namespace osvari::testing

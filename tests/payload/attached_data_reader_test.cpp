@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "tests/support/payload_builder.h"
 #include "tools/pack/attached_data_format.h"
 
@@ -50,18 +52,6 @@ TEST(AttachedDataReader, TrailingBytesAfterTheLastFrameAreNeverDecoded) {
   expect_reads_back(attached, decoded, {1});
 }
 
-TEST(AttachedDataReader, AFullDecodeBufferIsFollowedByAnotherDecoderCall) {
-  // Highly compressible: the first call consumes all input and fills the whole buffer,
-  // and the decoder still holds the rest.
-  const std::string decoded(decode_buffer_size + 5000, 'x');
-  const std::string attached = attached_data_from_stream(decoded);
-  open_attached_data(as_resource(attached));
-  EXPECT_EQ(read_bytes(decode_buffer_size), decoded.substr(0, decode_buffer_size));
-  EXPECT_EQ(read_bytes(5000), decoded.substr(decode_buffer_size));
-  EXPECT_GE(decoder_call_count(), 2u);
-  close_attached_data();
-}
-
 TEST(AttachedDataReader, CallsThatYieldNoOutputAreFollowedWithinTheSameRead) {
   // An empty frame before the real one: its decoder calls produce nothing.
   const std::string decoded = "payload";
@@ -72,6 +62,62 @@ TEST(AttachedDataReader, CallsThatYieldNoOutputAreFollowedWithinTheSameRead) {
   EXPECT_GE(decoder_call_count(), 2u);
   close_attached_data();
 }
+
+// Attached data whose entries end in `decoded_through_terminator`, and whether the frame that
+// holds the terminator is confirmed to end cleanly.
+struct FrameEndCase {
+  const char* label;
+  std::string decoded_through_terminator;
+  std::string attached;
+  int exit_code;  // 0: confirmed; 2: the decode message
+};
+
+std::string with_last_byte_changed(std::string frame) {
+  frame.back() = static_cast<char>(frame.back() ^ 0x01);
+  return frame;
+}
+
+std::vector<FrameEndCase> frame_end_cases() {
+  const std::string entries = decoded_stream({{u"main.dll", varied_bytes(40'000)}, {u"data.bin", "data"}});
+  // 18 bytes of name, 8 of size and 2 of terminator around the contents.
+  const std::string at_boundary = decoded_stream({{u"main.dll", varied_bytes(decode_buffer_size - 28)}});
+  const std::string with_sum = pack::compress_frame(entries, {.level = 1});
+  const std::string boundary_with_sum = pack::compress_frame(at_boundary, {.level = 1});
+  const std::string extra = varied_bytes(200'000, 5);
+  return {
+      {"with_a_checksum", entries, pack::wrap_attached_data(with_sum), 0},
+      {"without_a_checksum", entries, pack::wrap_attached_data(pack::compress_frame(entries, {.checksum = false})), 0},
+      {"terminator_at_a_decode_buffer_boundary", at_boundary, pack::wrap_attached_data(boundary_with_sum), 0},
+      {"bytes_after_the_terminator_are_decoded_and_dropped", entries,
+       pack::wrap_attached_data(pack::compress_frame(entries + extra, {.level = 1})), 0},
+      {"bytes_after_the_frame_are_never_decoded", entries,
+       pack::wrap_attached_data(with_sum + std::string(64, 'z')), 0},
+      {"checksum_mismatch", entries, pack::wrap_attached_data(with_last_byte_changed(with_sum)), 2},
+      {"checksum_mismatch_with_the_terminator_at_a_boundary", at_boundary,
+       pack::wrap_attached_data(with_last_byte_changed(boundary_with_sum)), 2},
+      {"checksum_mismatch_behind_dropped_bytes", entries,
+       pack::wrap_attached_data(with_last_byte_changed(pack::compress_frame(entries + extra, {.level = 1}))), 2},
+      {"frame_cut_before_its_checksum", entries, "KAY" + with_sum.substr(0, with_sum.size() - 4), 2},
+  };
+}
+
+class FrameEnd : public ::testing::TestWithParam<FrameEndCase> {};
+
+TEST_P(FrameEnd, IsConfirmedAfterTheTerminatorOrEndsTheRun) {
+  const FrameEndCase& test = GetParam();
+  open_attached_data(as_resource(test.attached));
+  ASSERT_EQ(read_bytes(test.decoded_through_terminator.size()), test.decoded_through_terminator);
+  EXPECT_EXIT(
+      {
+        confirm_attached_data_end();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(test.exit_code), "^$");
+  close_attached_data();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FrameEnd, ::testing::ValuesIn(frame_end_cases()),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 }  // namespace
 }  // namespace osvari::testing

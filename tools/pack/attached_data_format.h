@@ -25,11 +25,13 @@ void append_terminator(std::string& stream);
 struct CompressionOptions {
   int level = default_compression_level;
   int workers = 0;  // 0: single-threaded; more where libzstd was built with threads
-  bool checksum = false;  // the launcher's own data carries none; tests need frames with one
+  // The frame's content checksum, which the launcher verifies before it runs anything.
+  bool checksum = true;
 };
 
-// Compresses everything written to it into a single Zstandard frame without content size,
-// checksum or dictionary id, with the 128 MiB window, and hands the output to `sink`.
+// Compresses everything written to it into a single Zstandard frame without content size or
+// dictionary id, with the 128 MiB window and (as asked) the content checksum, and hands the
+// output to `sink`.
 class FrameCompressor {
  public:
   using Sink = std::function<void(std::string_view)>;
