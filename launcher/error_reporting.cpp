@@ -32,6 +32,22 @@ std::string narrow_for_message(std::wstring_view text) {
   return narrow;
 }
 
+std::string as_one_line(std::string_view text) {
+  std::string line;
+  line.reserve(text.size());
+  bool in_break = false;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      in_break = true;
+      continue;
+    }
+    if (in_break && !line.empty()) line.push_back(' ');
+    in_break = false;
+    line.push_back(c);
+  }
+  return line;
+}
+
 void fatal_error(std::string_view message) {
   std::string line(message);
   line += '\n';
@@ -44,7 +60,8 @@ void report_system_error(std::string_view message, std::uint32_t code) {
   line += " ([Error ";
   line += std::to_string(static_cast<std::int32_t>(code));
   line += "] ";
-  line += system_message_text(code);
+  // System texts end in "\r\n" and a few span lines; the report stays one line.
+  line += as_one_line(system_message_text(code));
   line += ")\n";
   write_line(stderr, line);
 }

@@ -13,7 +13,7 @@ inline constexpr int foreseen_failure_exit_code = 2;
 [[noreturn]] void fatal_error(std::string_view message);
 
 // "%s ([Error %ld] %s)\n" on standard error: the message, the code as a signed 32-bit
-// number and the system's text for it. The caller ends the process.
+// number and the system's text for it, made one line. The caller ends the process.
 void report_system_error(std::string_view message, std::uint32_t code);
 
 // report_system_error, then exit code 2.
@@ -31,5 +31,8 @@ void report_system_error(std::string_view message, std::uint32_t code);
 // How a wide argument appears in a message line: each code unit below 256 as one byte,
 // the text cut at the first code unit of 256 or above.
 std::string narrow_for_message(std::wstring_view text);
+
+// `text` without its line breaks: trailing ones dropped, each inner run of them one space.
+std::string as_one_line(std::string_view text);
 
 }  // namespace osvari

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "platform/messages.h"
+#include "tests/support/system_text.h"
 #include "tests/support/onefile_runner.h"
 
 namespace osvari::testing {
@@ -20,7 +20,7 @@ TEST(FullDisk, AFailedWriteIsReportedWithTheSystemCodeAndText) {
   EXPECT_EQ(result.standard_output, "");
   EXPECT_EQ(without_carriage_returns(result.standard_error),
             without_carriage_returns("Error, couldn't unpack file to target path. ([Error " + std::to_string(disk_full) +
-                                     "] " + system_message_text(disk_full) + ")\n"));
+                                     "] " + system_text_in_report(disk_full) + ")\n"));
   EXPECT_EQ(result.exit_code, 2u);
 }
 

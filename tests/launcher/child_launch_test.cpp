@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/messages.h"
+#include "tests/support/system_text.h"
 #include "platform/shell.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/process_runner.h"
@@ -152,7 +152,7 @@ TEST(ChildLaunch, ChildThatCannotBeStartedIsReportedAndTheUnpackDirectoryStays) 
                                            {L"OSVARI_PROBE_RENAME_SELF_TO", (directory.path() / L"moved.exe").wstring()}}));
   EXPECT_EQ(result.standard_output, "");
   EXPECT_EQ(without_carriage_returns(result.standard_error),
-            without_carriage_returns("Error, couldn't launch child ([Error 2] " + system_message_text(2) + ")\n"));
+            without_carriage_returns("Error, couldn't launch child ([Error 2] " + system_text_in_report(2) + ")\n"));
   EXPECT_EQ(result.exit_code, 2u);
   EXPECT_TRUE(std::filesystem::exists(unpack / L"file.txt"));
 }

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/messages.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/process_runner.h"
@@ -18,8 +20,12 @@ struct ReportCase {
   std::uint32_t exit_code;
 };
 
+// The system's text arrives with "\r\n" at its end; the report carries it without.
 std::string system_error_line(std::int32_t shown, std::uint32_t code) {
-  return "Error, couldn't launch child ([Error " + std::to_string(shown) + "] " + system_message_text(code) + ")\n";
+  const std::string text = system_message_text(code);
+  EXPECT_TRUE(text.ends_with("\r\n")) << text;
+  return "Error, couldn't launch child ([Error " + std::to_string(shown) + "] " + text.substr(0, text.size() - 2) +
+         ")\n";
 }
 
 std::vector<ReportCase> report_cases() {
@@ -63,10 +69,29 @@ TEST_P(ErrorReport, IsExact) {
   EXPECT_EQ(without_carriage_returns(result.standard_output), report.standard_output);
   EXPECT_EQ(without_carriage_returns(result.standard_error), without_carriage_returns(report.standard_error));
   EXPECT_EQ(result.exit_code, report.exit_code);
+  // One line in all: text mode writes "\r\n" for the single line break, and no other CR.
+  const std::string both = result.standard_output + result.standard_error;
+  EXPECT_EQ(std::count(both.begin(), both.end(), '\n'), 1) << both;
+  EXPECT_EQ(std::count(both.begin(), both.end(), '\r'), 1) << both;
 }
 
 INSTANTIATE_TEST_SUITE_P(Reports, ErrorReport, ::testing::ValuesIn(report_cases()),
                          [](const auto& info) { return std::string(info.param.label); });
+
+TEST(AsOneLine, DropsTrailingLineBreaksAndJoinsInnerLinesWithASpace) {
+  const struct {
+    std::string_view text;
+    std::string_view line;
+  } cases[] = {
+      {"Module not found.\r\n", "Module not found."},
+      {"plain", "plain"},
+      {"two\r\nlines\r\n", "two lines"},
+      {"a\n\n\nb\r", "a b"},
+      {"\r\n", ""},
+      {"", ""},
+  };
+  for (const auto& test : cases) EXPECT_EQ(as_one_line(test.text), test.line) << ::testing::PrintToString(test.text);
+}
 
 TEST(NarrowForMessage, KeepsUnitsBelow256AsBytesAndStopsAtTheFirstWideOne) {
   EXPECT_EQ(narrow_for_message(L"plain"), "plain");
