@@ -5,9 +5,9 @@
 #include <chrono>
 #include <thread>
 
-#include "platform/messages.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
+#include "tests/support/system_text.h"
 
 namespace osvari::testing {
 namespace {
@@ -122,6 +122,32 @@ TEST(RunSequence, ALibraryWithoutRunCodeIsReported) {
   EXPECT_TRUE(onefile.unpack_directories().empty());
 }
 
+TEST(RunSequence, ALibraryTheMainLibraryImportsIsFoundBesideIt) {
+  OnefileFixture onefile({{u"importing_app.dll", built_library(L"importing_app.dll")},
+                          {u"imported_value.dll", built_library(L"imported_value.dll")}});
+  // A working folder of its own, which does not hold the imported library.
+  TemporaryDirectory elsewhere;
+  const ProcessResult result = onefile.run({}, {.current_directory = elsewhere.path().wstring()});
+  EXPECT_EQ(result.exit_code, 4242u) << result.standard_output << result.standard_error;
+  EXPECT_EQ(result.standard_output, "");
+  EXPECT_EQ(result.standard_error, "");
+}
+
+class UnsafeEntryName : public ::testing::TestWithParam<const char16_t*> {};
+
+TEST_P(UnsafeEntryName, EndsTheRunWithItsMessageBeforeTheApplicationRuns) {
+  OnefileFixture onefile({{u"hosted_app.dll", built_library(L"hosted_app.dll")}, {GetParam(), "data"}});
+  const auto marker = onefile.temp_directory() / L"child-ran.txt";
+  const ProcessResult result = onefile.run({L"--write-parent", marker.wstring()});
+  EXPECT_EQ(result.standard_output, "Error, unsafe file name in attached data.\r\n");
+  EXPECT_EQ(result.standard_error, "");
+  EXPECT_EQ(result.exit_code, 2u);
+  EXPECT_FALSE(std::filesystem::exists(marker)) << "the application ran";
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, UnsafeEntryName,
+                         ::testing::Values(u"NUL", u"sub\\com1.log", u"v.", u"v ", u"a/b.txt", u"..\\x.txt"));
+
 TEST(RunSequence, AttachedDataWithoutEntriesEndsTheChildWithoutALaunch) {
   OnefileFixture onefile(std::vector<TestEntry>{});
   const ProcessResult result = onefile.run({});
@@ -149,7 +175,7 @@ TEST(RunSequence, AMainLibraryMissingFromTheUnpackFolderIsReportedWithTheSystemT
   first.join();
   EXPECT_EQ(result.standard_output, "");
   EXPECT_EQ(without_carriage_returns(result.standard_error),
-            without_carriage_returns("Error, load DLL. ([Error 126] " + system_message_text(126) + ")\n"));
+            without_carriage_returns("Error, load DLL. ([Error 126] " + system_text_in_report(126) + ")\n"));
   EXPECT_EQ(result.exit_code, 2u);
 }
 

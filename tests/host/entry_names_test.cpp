@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/entry_name_cases.h"
 #include "tools/pack/pack_error.h"
 
 namespace osvari::pack {
@@ -45,7 +46,7 @@ TEST(EntryNames, RefusesInvalidUtf8) {
       "\xF8\x88\x80\x80\x80",
       "\xC3\x28",  // lead followed by a non-continuation
   };
-  for (std::string_view text : cases) EXPECT_FALSE(utf8_to_utf16(text).has_value()) << testing::PrintToString(text);
+  for (std::string_view text : cases) EXPECT_FALSE(utf8_to_utf16(text).has_value()) << ::testing::PrintToString(text);
 }
 
 TEST(EntryNames, ShowsUnpairedSurrogatesAsReplacementCharacters) {
@@ -53,21 +54,69 @@ TEST(EntryNames, ShowsUnpairedSurrogatesAsReplacementCharacters) {
   EXPECT_EQ(utf16_to_utf8(std::u16string{char16_t{0xDC00}}), "\xEF\xBF\xBD");
 }
 
-TEST(EntryNames, JudgesComponents) {
+TEST(EntryNames, NamesEachProblemOfAComponent) {
   const struct {
     std::u16string_view component;
     std::string_view problem;
   } cases[] = {
-      {u"file.txt", ""},      {u".hidden", ""},       {u"...", ""},       {u"a b", ""},
-      {u"x/y", ""},  // a forward slash is an ordinary character to the launcher
-      {u"", "is empty"},      {u".", "is \".\""},     {u"..", "is \"..\""},
-      {u"a\\b", "contains a backslash"},              {u"c:d", "contains a colon"},
+      {u"file.txt", ""},
+      {u".hidden", ""},
+      {u"a b", ""},
+      {u"", "is empty"},
+      {u".", "is \".\""},
+      {u"..", "is \"..\""},
+      {u"a\\b", "contains a backslash"},
+      {u"x/y", "contains a slash"},
+      {u"c:d", "contains a colon"},
       {u"stream:$DATA", "contains a colon"},
+      {u"NUL", "is a Windows device name"},
+      {u"com1.log", "is a Windows device name"},
+      {u"trail.", "ends in a dot or a space"},
+      {u"trail ", "ends in a dot or a space"},
+      {u"a?b", "contains one of < > \" | ? *"},
+      {u"a\tb", "contains a control character"},
       {std::u16string_view(u"a\0b", 3), "contains a zero character"},
   };
   for (const auto& test : cases) {
     EXPECT_EQ(name_component_problem(test.component), test.problem) << utf16_to_utf8(test.component);
   }
+}
+
+// The same table as the launcher's check: a name the launcher would refuse is never packed.
+TEST(EntryNames, RefusesExactlyTheNamesTheLauncherRefuses) {
+  for (const osvari::testing::EntryNameCase& test : osvari::testing::entry_name_cases) {
+    std::vector<std::filesystem::path> components;
+    for (std::size_t start = 0;;) {
+      const std::size_t end = test.name.find(u'\\', start);
+      components.emplace_back(utf16_to_utf8(test.name.substr(start, end - start)));
+      if (end == std::u16string_view::npos) break;
+      start = end + 1;
+    }
+    const std::string shown = utf16_to_utf8(test.name);
+    try {
+      EXPECT_EQ(make_entry_name(components, "src"), test.name) << shown;
+      EXPECT_TRUE(test.safe) << shown << " was packed";
+    } catch (const PackError& error) {
+      EXPECT_FALSE(test.safe) << shown << ": " << error.what();
+    }
+  }
+}
+
+TEST(EntryNames, FoldsLetterCaseAsWindowsComparesNames) {
+  const struct {
+    std::u16string_view name;
+    std::u16string_view folded;
+  } cases[] = {
+      {u"App.Dll", u"APP.DLL"},
+      {u"sub\\readme.md", u"SUB\\README.MD"},
+      {u"\u00e9t\u00e9\u00f7\u00ff", u"\u00c9T\u00c9\u00f7\u0178"},  // the division sign has no case
+      {u"\u0101\u013a\u017e", u"\u0100\u0139\u017d"},              // Latin Extended-A pairs
+      {u"\u03c3\u03c2\u03c9", u"\u03a3\u03a3\u03a9"},              // both small sigmas
+      {u"\u0436\u0451\u0461", u"\u0416\u0401\u0460"},              // Cyrillic
+      {u"\uff41", u"\uff21"},                                      // fullwidth
+      {u"\u4e2d1_-", u"\u4e2d1_-"},
+  };
+  for (const auto& test : cases) EXPECT_EQ(fold_letter_case(test.name), test.folded) << utf16_to_utf8(test.name);
 }
 
 TEST(EntryNames, JoinsComponentsWithBackslashes) {

@@ -98,7 +98,7 @@ TEST_F(PackProgram, AcceptsADirectoryGivenWithATrailingSlashAndNamesOf1023Units)
   EXPECT_EQ(entries[1].contents, "deep");
 }
 
-TEST_F(PackProgram, WritesOneFrameWithoutSizeChecksumOrDictionaryAndThe128MiBWindow) {
+TEST_F(PackProgram, WritesOneChecksummedFrameWithoutSizeOrDictionaryAndThe128MiBWindow) {
   write_file(folder / "data/file.bin", patterned(300000, 2));
   std::vector<std::string> outputs;
   for (const char* threads : {"1", "2", "3"}) {
@@ -107,8 +107,8 @@ TEST_F(PackProgram, WritesOneFrameWithoutSizeChecksumOrDictionaryAndThe128MiBWin
     ASSERT_GT(attached.size(), 3u + 6u + 13u);
     EXPECT_EQ(attached.substr(0, 3), "KAY");
     EXPECT_EQ(attached.substr(3, 4), "\x28\xB5\x2F\xFD");  // Zstandard magic number, little-endian
-    // Frame header descriptor: no content size, not single segment, no checksum, no dictionary id.
-    EXPECT_EQ(static_cast<unsigned char>(attached[7]), 0x00);
+    // Frame header descriptor: no content size, not single segment, content checksum, no dictionary id.
+    EXPECT_EQ(static_cast<unsigned char>(attached[7]), 0x04);
     EXPECT_EQ(static_cast<unsigned char>(attached[8]), 0x88);  // window 2^27
     const std::size_t stream_size = attached.size() - 3 - 13;
     EXPECT_EQ(ZSTD_findFrameCompressedSize(attached.data() + 3, stream_size), stream_size) << "not exactly one frame";
@@ -140,6 +140,16 @@ TEST_F(PackProgram, PacksTheMainLibraryAloneAndReplacesAnOldOutput) {
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, u"app.dll");
   EXPECT_EQ(std::distance(fs::directory_iterator(folder / "out"), fs::directory_iterator()), 1);
+}
+
+TEST_F(PackProgram, TakesTheMainLibraryWhateverTheLetterCaseOfItsDllEnding) {
+  for (const char* name : {"APP.DLL", "App.Dll", "lib.dLl"}) {
+    SCOPED_TRACE(name);
+    write_file(folder / name, build_pe_image());
+    const std::vector<DecodedEntry> entries = decode_attached_data(pack_ok({"-o", output(), path(name)}));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, utf16(name));
+  }
 }
 
 TEST_F(PackProgram, PrintsUsageForHelp) {
@@ -202,6 +212,33 @@ TEST_F(PackProgram, RefusesBadInputWithOneLineAndLeavesNoOutput) {
       {"a data file named like the main library",
        [](const fs::path& f) { write_file(f / "data/app.dll", "other"); }, {"@app.dll", "@data"}, 1,
        "two inputs give the entry name \"app.dll\": "},
+      {"a data file named like the main library in other letter case",
+       [](const fs::path& f) { write_file(f / "data/App.DLL", "other"); }, {"@app.dll", "@data"}, 1,
+       "entry names differ only in letter case, \"app.dll\" and \"App.DLL\": "},
+      {"two files whose names differ only in letter case",
+       [](const fs::path& f) {
+         write_file(f / "data/sub/Readme.md", "1");
+         write_file(f / "data/SUB/readme.md", "2");
+       },
+       {"@app.dll", "@data"}, 1, "entry names differ only in letter case, \"SUB\\readme.md\" and \"sub\\Readme.md\": "},
+      {"a file named like a folder of another in other letter case",
+       [](const fs::path& f) {
+         write_file(f / "data/Notes", "a file");
+         write_file(f / "data/notes/today.txt", "in a folder");
+       },
+       {"@app.dll", "@data"}, 1, "entry name \"Notes\" is also a folder of \"notes\\today.txt\": "},
+      {"a device name", [](const fs::path& f) { write_file(f / "data/sub/NUL", "x"); }, {"@app.dll", "@data"}, 1,
+       "file name is a Windows device name: "},
+      {"a device name with an extension", [](const fs::path& f) { write_file(f / "com1.log", "x"); },
+       {"@app.dll", "@com1.log"}, 1, "file name is a Windows device name: "},
+      {"a name ending in a dot", [](const fs::path& f) { write_file(f / "data/trail.", "x"); }, {"@app.dll", "@data"},
+       1, "file name ends in a dot or a space: "},
+      {"a folder name ending in a space", [](const fs::path& f) { write_file(f / "data/dir /x.txt", "x"); },
+       {"@app.dll", "@data"}, 1, "file name ends in a dot or a space: "},
+      {"a reserved character", [](const fs::path& f) { write_file(f / "data/what?.txt", "x"); }, {"@app.dll", "@data"},
+       1, "file name contains one of < > \" | ? *: "},
+      {"a control character", [](const fs::path& f) { write_file(f / "data/bell\x07.txt", "x"); },
+       {"@app.dll", "@data"}, 1, "file name contains a control character: "},
       {"device instead of a file", nothing, {"@app.dll", "/dev/null"}, 1, "not a regular file or directory: /dev/null"},
       {"output directory missing", nothing, {"-o", "@no/such/dir/out.bin", "@app.dll"}, 1, "cannot create "},
       {"no output option", nothing, {"@app.dll"}, 2, "no output file given: use --output FILE"},

@@ -132,7 +132,9 @@ TEST_P(UnsafeName, IsRefusedBeforeAnythingIsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Names, UnsafeName,
                          ::testing::Values(u"..\\..\\x.dll", u"a/../../x.dll", u"..\\x", u"\\x.dll", u"/x.dll",
-                                           u"C:x.dll", u"x.dll:stream"));
+                                           u"C:x.dll", u"x.dll:stream", u"NUL", u"nul.txt", u"sub\\NUL", u"COM1",
+                                           u"com1.log", u"CONOUT$", u"trail.", u"trail ", u"d.\\f", u"a/b.txt",
+                                           u"a<b", u"sub\\\\x"));
 
 }  // namespace
 }  // namespace osvari::testing

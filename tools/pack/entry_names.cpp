@@ -1,5 +1,6 @@
 #include "tools/pack/entry_names.h"
 
+#include "payload/entry_name.h"
 #include "tools/pack/pack_error.h"
 
 namespace osvari::pack {
@@ -74,14 +75,65 @@ std::string utf16_to_utf8(std::u16string_view text) {
   return result;
 }
 
+namespace {
+
+char16_t upper_case_unit(char16_t unit) {
+  const auto shifted = [unit](int by) { return static_cast<char16_t>(unit - by); };
+  // Pairs of capital (even) and small (odd) letter, or the other way round.
+  const auto pair = [unit](bool capital_is_even) {
+    return static_cast<char16_t>((unit % 2 == 0) == capital_is_even ? unit : unit - 1);
+  };
+  if (unit >= u'a' && unit <= u'z') return shifted(0x20);
+  if (unit < 0xE0) return unit;
+  if (unit <= 0xFE) return unit == 0xF7 ? unit : shifted(0x20);  // U+00F7 is the division sign
+  if (unit == 0xFF) return 0x178;
+  if (unit >= 0x100 && unit <= 0x137) return pair(true);
+  if (unit >= 0x139 && unit <= 0x148) return pair(false);
+  if (unit >= 0x14A && unit <= 0x177) return pair(true);
+  if (unit >= 0x179 && unit <= 0x17E) return pair(false);
+  if (unit >= 0x3B1 && unit <= 0x3CB) return unit == 0x3C2 ? char16_t{0x3A3} : shifted(0x20);  // final sigma
+  if (unit >= 0x430 && unit <= 0x44F) return shifted(0x20);
+  if (unit >= 0x450 && unit <= 0x45F) return shifted(0x50);
+  if (unit >= 0x460 && unit <= 0x481) return pair(true);
+  if (unit >= 0x48A && unit <= 0x4BF) return pair(true);
+  if (unit >= 0xFF41 && unit <= 0xFF5A) return shifted(0x20);
+  return unit;
+}
+
+}  // namespace
+
+std::u16string fold_letter_case(std::u16string_view name) {
+  std::u16string folded(name);
+  for (char16_t& unit : folded) unit = upper_case_unit(unit);
+  return folded;
+}
+
 std::string name_component_problem(std::u16string_view component) {
-  if (component.empty()) return "is empty";
-  if (component == u"." || component == u"..") return "is \"" + utf16_to_utf8(component) + "\"";
-  // The launcher splits names at backslashes only; a colon would name a drive or a stream.
-  if (component.find(u'\\') != std::u16string_view::npos) return "contains a backslash";
-  if (component.find(u':') != std::u16string_view::npos) return "contains a colon";
-  if (component.find(u'\0') != std::u16string_view::npos) return "contains a zero character";
-  return {};
+  // The launcher refuses the same names, with the same rules.
+  switch (entry_component_problem(component)) {
+    case EntryNameProblem::none:
+      return {};
+    case EntryNameProblem::empty_component:
+      return "is empty";
+    case EntryNameProblem::dot_component:
+    case EntryNameProblem::dot_dot_component:
+      return "is \"" + utf16_to_utf8(component) + "\"";
+    case EntryNameProblem::device_name:
+      return "is a Windows device name";
+    case EntryNameProblem::ends_in_dot_or_space:
+      return "ends in a dot or a space";
+    case EntryNameProblem::separator:
+      return component.find(u'\\') != std::u16string_view::npos ? "contains a backslash" : "contains a slash";
+    case EntryNameProblem::colon:
+      return "contains a colon";
+    case EntryNameProblem::reserved_character:
+      return "contains one of < > \" | ? *";
+    case EntryNameProblem::control_character:
+      return "contains a control character";
+    case EntryNameProblem::zero_character:
+      return "contains a zero character";
+  }
+  return "cannot be an entry name";
 }
 
 std::u16string make_entry_name(const std::vector<std::filesystem::path>& components,

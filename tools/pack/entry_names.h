@@ -21,6 +21,11 @@ std::string utf16_to_utf8(std::u16string_view text);
 // empty when it can.
 std::string name_component_problem(std::u16string_view component);
 
+// `name` as Windows compares file names: letters of the Latin-1, Latin Extended-A, Greek and
+// Cyrillic blocks and of the fullwidth forms turned to upper case, one code unit at a time.
+// Letters outside those blocks stay as they are.
+std::u16string fold_letter_case(std::u16string_view name);
+
 // The entry name of `components` (file names, outermost first), joined with backslashes.
 // Throws PackError (bad input) naming `source` when a component is not valid UTF-8 (POSIX),
 // fails name_component_problem, or the name is longer than max_entry_name_length.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <map>
 #include <system_error>
 
 #include "tools/pack/entry_names.h"
@@ -58,6 +59,36 @@ bool ends_with_dll(std::u16string_view name) {
   return suffix == u".dll";
 }
 
+// Windows compares names without regard to letter case: two entries whose names differ only
+// in case would land in one file, and a file named like a folder of another entry would keep
+// that entry from being written.
+void check_names_are_distinct_on_windows(const std::vector<PackEntry>& entries) {
+  std::map<std::u16string, const PackEntry*> files;
+  std::map<std::u16string, const PackEntry*> folders;
+  const auto fail_same = [](const PackEntry& a, const PackEntry& b) {
+    if (a.name == b.name) {
+      fail_bad_input("two inputs give the entry name \"" + utf16_to_utf8(a.name) + "\": " + display_path(a.source) +
+                     " and " + display_path(b.source));
+    }
+    fail_bad_input("entry names differ only in letter case, \"" + utf16_to_utf8(a.name) + "\" and \"" +
+                   utf16_to_utf8(b.name) + "\": " + display_path(a.source) + " and " + display_path(b.source));
+  };
+  for (const PackEntry& entry : entries) {
+    const std::u16string folded = fold_letter_case(entry.name);
+    if (const auto [found, added] = files.emplace(folded, &entry); !added) fail_same(*found->second, entry);
+    for (std::size_t end = folded.find(u'\\'); end != std::u16string::npos; end = folded.find(u'\\', end + 1)) {
+      folders.emplace(folded.substr(0, end), &entry);
+    }
+  }
+  for (const auto& [folded, entry] : files) {
+    if (const auto folder = folders.find(folded); folder != folders.end()) {
+      fail_bad_input("entry name \"" + utf16_to_utf8(entry->name) + "\" is also a folder of \"" +
+                     utf16_to_utf8(folder->second->name) + "\": " + display_path(entry->source) + " and " +
+                     display_path(folder->second->source));
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<PackEntry> collect_pack_entries(const fs::path& main_library, const std::vector<fs::path>& inputs) {
@@ -90,14 +121,7 @@ std::vector<PackEntry> collect_pack_entries(const fs::path& main_library, const 
 
   const auto by_name = [](const PackEntry& a, const PackEntry& b) { return a.name < b.name; };
   std::sort(entries.begin() + 1, entries.end(), by_name);
-  const auto fail_duplicate = [](const PackEntry& a, const PackEntry& b) {
-    fail_bad_input("two inputs give the entry name \"" + utf16_to_utf8(a.name) + "\": " + display_path(a.source) +
-                   " and " + display_path(b.source));
-  };
-  for (std::size_t i = 1; i < entries.size(); ++i) {
-    if (entries[i].name == entries.front().name) fail_duplicate(entries.front(), entries[i]);
-    if (i + 1 < entries.size() && entries[i].name == entries[i + 1].name) fail_duplicate(entries[i], entries[i + 1]);
-  }
+  check_names_are_distinct_on_windows(entries);
   return entries;
 }
 

@@ -18,7 +18,8 @@ struct PackEntry {
 // regular file below each directory (by its path relative to that directory). Entries after
 // the first are sorted by the code units of their names. Symbolic links to files count as
 // files; links to directories are not followed. Throws PackError (bad input) for a missing or
-// unreadable input, a name that cannot be an entry name, or two inputs with the same name.
+// unreadable input, a name that cannot be an entry name, two inputs whose names Windows takes
+// for one (they differ at most in letter case), or a file named like a folder of another entry.
 std::vector<PackEntry> collect_pack_entries(const std::filesystem::path& main_library,
                                             const std::vector<std::filesystem::path>& inputs);
 
