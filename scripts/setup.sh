@@ -15,6 +15,7 @@ packages=(
   wine64 wine cmake ninja-build g++ pkg-config
   libzstd-dev zstd googletest libgtest-dev dpkg-dev
   osslsigncode openssl
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
