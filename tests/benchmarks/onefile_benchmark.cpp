@@ -1,6 +1,7 @@
 // Prints where the time of a onefile run goes, phase by phase, beside the same work done by
 // plain code in the same run, and the launcher's peak memory.
 //   onefile_benchmark [runs] [large|small]   `runs` runs each (default 3) of both payloads, or of one
+//   onefile_benchmark [runs] checksum        the large payload with and without its frame checksum
 //   onefile_benchmark --host DLL ARGS...     (internal) loads DLL and calls its run_code
 // Phases are split at the same events for both: the process that runs the application is
 // created, run_code is entered, the whole run has ended.
@@ -45,10 +46,11 @@ std::string compressible_bytes(std::size_t count, unsigned seed) {
 }
 
 Payload make_payload(std::string title, std::size_t files, std::size_t total, std::size_t largest,
-                     std::size_t folders) {
+                     std::size_t folders, bool checksum = true) {
   const std::string library = built_library(L"hosted_app.dll");
   std::string attached(osvari::pack::attached_data_header);
-  osvari::pack::FrameCompressor compressor({.level = 3}, [&](std::string_view chunk) { attached.append(chunk); });
+  osvari::pack::FrameCompressor compressor({.level = 3, .checksum = checksum},
+                                           [&](std::string_view chunk) { attached.append(chunk); });
   std::string prefix;
   std::size_t decoded = 0;
   auto add = [&](const std::string& name, const std::string& contents) {
@@ -233,6 +235,34 @@ void measure(const Payload& payload, int runs) {
   std::printf("  launcher peak working set %.1f MiB\n\n", peak / 1048576.0);
 }
 
+// The whole run of the launcher on the same entries with and without the frame's checksum,
+// which the launcher verifies before the application starts: the plain frame is the baseline.
+void measure_checksum_cost(int runs) {
+  std::vector<double> whole[2];
+  std::size_t sizes[2] = {};
+  for (const bool checksum : {false, true}) {
+    const Payload payload = make_payload("", 1900, 326u << 20, 163u << 20, 40, checksum);
+    sizes[checksum] = payload.attached_data.size();
+    TemporaryDirectory root;
+    const std::wstring launcher = root / L"benchmark.exe";
+    make_launcher_copy(launcher, payload.attached_data);
+    const std::wstring temp = root / L"temp";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    const TemporaryTempVariables temp_variables(temp);
+    const std::wstring stamp_file = root / L"stamp.txt";
+    for (int i = 0; i < runs; ++i) {
+      const Run run = launcher_run(launcher, stamp_file);
+      whole[checksum].push_back(seconds_between(run.start, run.end));
+    }
+  }
+  std::printf("1,900 files, 326 MiB: %.1f MiB attached with checksum, %.1f MiB without; median of %d runs\n",
+              sizes[1] / 1048576.0, sizes[0] / 1048576.0, runs);
+  const double with = median(whole[1]);
+  const double without = median(whole[0]);
+  std::printf("  %-34s %8.3f s   without %8.3f s   ratio %5.2f\n", "whole run with checksum", with, without,
+              with / without);
+}
+
 int host_library(int argc, wchar_t** argv) {
   HMODULE library = LoadLibraryExW(argv[2], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (library == nullptr) return 3;
@@ -251,9 +281,13 @@ int host_library(int argc, wchar_t** argv) {
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && std::wstring_view(argv[1]) == L"--host") return host_library(argc, argv);
   const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 3;
+  const std::wstring only = argc > 2 ? argv[2] : L"";
+  if (only == L"checksum") {
+    measure_checksum_cost(runs);
+    return 0;
+  }
   std::printf("Plain: a decode-and-write loop, a process that loads the library, a FindFirstFileExW /\n"
               "DeleteFileW walk. Ratio: launcher / plain.\n\n");
-  const std::wstring only = argc > 2 ? argv[2] : L"";
   if (only != L"small") {
     measure(make_payload("1,900 files, 326 MiB (largest 163 MiB)", 1900, 326u << 20, 163u << 20, 40), runs);
   }
