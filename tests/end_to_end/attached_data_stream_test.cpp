@@ -28,8 +28,7 @@ std::string application_stream(std::size_t data_size = 10) {
   return decoded_stream({{u"hosted_app.dll", built_library(L"hosted_app.dll")}, {u"data.bin", varied_bytes(data_size)}});
 }
 
-// The same with the terminator ending exactly at the end of a full decode buffer, where the
-// decoder has not yet reached the checksum when the last entry has been read.
+// The same with the terminator ending exactly at the end of a full decode buffer.
 std::string application_stream_ending_at_a_buffer_boundary() {
   const std::size_t length = application_stream(0).size();
   return application_stream((decode_buffer_size - length % decode_buffer_size) % decode_buffer_size);
@@ -48,6 +47,8 @@ std::vector<StreamCase> broken_streams() {
   std::string big_window = frame;
   big_window[5] = static_cast<char>((28 - 10) << 3);  // window descriptor announcing 2^28 bytes
   const std::string at_boundary = pack::compress_frame(application_stream_ending_at_a_buffer_boundary(), {.level = 1});
+  // Decoded bytes after the terminator: the frame's end, and its checksum, lie beyond the last read.
+  const std::string with_bytes_after = pack::compress_frame(application_stream() + varied_bytes(300'000), {.level = 1});
   std::vector<StreamCase> cases = {
       {"header_only", "KAY"},
       {"cut_short_inside_the_frame", "KAY" + frame.substr(0, frame.size() / 2)},
@@ -56,6 +57,8 @@ std::vector<StreamCase> broken_streams() {
       {"corrupted_checksum", pack::wrap_attached_data(with_checksum_changed(frame))},
       {"corrupted_checksum_with_the_terminator_at_a_buffer_boundary",
        pack::wrap_attached_data(with_checksum_changed(at_boundary))},
+      {"corrupted_checksum_behind_bytes_after_the_terminator",
+       pack::wrap_attached_data(with_checksum_changed(with_bytes_after))},
       {"bytes_that_are_not_a_frame", "KAY" + std::string(64, 'z')},
       {"window_of_2_to_the_28", "KAY" + big_window},
       {"no_terminator", pack::wrap_attached_data(pack::compress_frame(decoded_stream({{u"main.dll", "x"}}, false)))},
@@ -84,19 +87,30 @@ TEST_P(BrokenStream, EndsWithTheDecodeMessageAndRunsNoApplicationCode) {
 INSTANTIATE_TEST_SUITE_P(Variants, BrokenStream, ::testing::ValuesIn(broken_streams()),
                          [](const auto& info) { return info.param.label; });
 
-class IntactStream : public ::testing::TestWithParam<bool> {};
+std::vector<StreamCase> intact_streams() {
+  const auto frame = [](const std::string& decoded, bool checksum) {
+    return pack::wrap_attached_data(pack::compress_frame(decoded, {.level = 1, .checksum = checksum}));
+  };
+  return {
+      {"with_a_checksum", frame(application_stream(), true)},
+      {"without_a_checksum", frame(application_stream(), false)},
+      {"terminator_at_a_buffer_boundary", frame(application_stream_ending_at_a_buffer_boundary(), true)},
+      {"bytes_after_the_terminator", frame(application_stream() + varied_bytes(300'000), true)},
+  };
+}
 
-TEST_P(IntactStream, RunsWithOrWithoutAChecksum) {
-  OnefileFixture onefile(
-      pack::wrap_attached_data(pack::compress_frame(application_stream(), {.level = 1, .checksum = GetParam()})));
+class IntactStream : public ::testing::TestWithParam<StreamCase> {};
+
+TEST_P(IntactStream, Runs) {
+  OnefileFixture onefile(GetParam().attached);
   const auto marker = onefile.temp_directory() / L"child-ran.txt";
   const ProcessResult result = onefile.run({L"--write-parent", marker.wstring(), L"--exit", L"5"});
   EXPECT_EQ(result.exit_code, 5u) << result.standard_output << result.standard_error;
   EXPECT_TRUE(std::filesystem::exists(marker));
 }
 
-INSTANTIATE_TEST_SUITE_P(Checksum, IntactStream, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "with" : "without"; });
+INSTANTIATE_TEST_SUITE_P(Variants, IntactStream, ::testing::ValuesIn(intact_streams()),
+                         [](const auto& info) { return info.param.label; });
 
 }  // namespace
 }  // namespace osvari::testing

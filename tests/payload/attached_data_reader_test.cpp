@@ -103,17 +103,18 @@ std::vector<FrameEndCase> frame_end_cases() {
 
 class FrameEnd : public ::testing::TestWithParam<FrameEndCase> {};
 
+// libzstd checks the checksum in the call that yields a frame's last bytes when it has them; the
+// confirmation matters where the last read ends before the frame does.
 TEST_P(FrameEnd, IsConfirmedAfterTheTerminatorOrEndsTheRun) {
   const FrameEndCase& test = GetParam();
-  open_attached_data(as_resource(test.attached));
-  ASSERT_EQ(read_bytes(test.decoded_through_terminator.size()), test.decoded_through_terminator);
   EXPECT_EXIT(
       {
+        open_attached_data(as_resource(test.attached));
+        if (read_bytes(test.decoded_through_terminator.size()) != test.decoded_through_terminator) std::exit(3);
         confirm_attached_data_end();
         std::exit(0);
       },
       ::testing::ExitedWithCode(test.exit_code), "^$");
-  close_attached_data();
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FrameEnd, ::testing::ValuesIn(frame_end_cases()),
