@@ -4,6 +4,7 @@ namespace osvari {
 namespace {
 
 std::atomic<bool> unpack_flag{false};
+std::atomic<bool> directory_created{false};
 std::atomic<RawHandle> published_child{nullptr};
 
 }  // namespace
@@ -16,6 +17,10 @@ UnpackDirectory& unpack_directory() {
 void raise_unpack_flag() { unpack_flag.store(true); }
 
 bool unpack_flag_raised() { return unpack_flag.load(); }
+
+void mark_unpack_directory_created() { directory_created.store(true); }
+
+bool unpack_directory_created() { return directory_created.load(); }
 
 void publish_child_process(UniqueHandle handle) {
   UniqueHandle previous(published_child.exchange(handle.release()));

@@ -20,6 +20,11 @@ UnpackDirectory& unpack_directory();
 void raise_unpack_flag();
 bool unpack_flag_raised();
 
+// Parent role: set once this process has created the unpack directory, which is then its own
+// to remove, also after a failure. Never cleared.
+void mark_unpack_directory_created();
+bool unpack_directory_created();
+
 // The running child, as seen by the console control handler. The main thread keeps its own
 // handle to wait on and publishes a second handle here; whichever thread takes this second
 // handle first owns it and closes it, so it is closed exactly once and never used after.

@@ -1,10 +1,13 @@
 #include "launcher/shutdown.h"
 
+#include <mutex>
+
 #include "launcher/error_reporting.h"
+#include "launcher/tree_removal.h"
+#include "paths/extended_length_path.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/processes.h"
-#include "platform/shell.h"
 
 namespace osvari {
 namespace {
@@ -16,24 +19,10 @@ class SystemCleanupOperations final : public CleanupOperations {
   }
   void terminate_child(RawHandle child, std::uint32_t exit_code) override { terminate_process(child, exit_code); }
   void close_child(UniqueHandle) override {}  // the handle closes as the argument goes away
-  void delete_tree(const wchar_t* double_terminated_paths) override { osvari::delete_tree(double_terminated_paths); }
-  bool is_existing_directory(const wchar_t* path) override { return osvari::is_existing_directory(path); }
+  std::wstring removal_path(const wchar_t* path) override { return extended_length_path(full_path_name(path)); }
+  void remove_tree(const std::wstring& path) override { (void)osvari::remove_tree(path, system_file_tree_operations()); }
+  bool is_existing_directory(const std::wstring& path) override { return osvari::is_existing_directory(path.c_str()); }
   void sleep(std::uint32_t milliseconds) override { sleep_milliseconds(milliseconds); }
-};
-
-// The shell's list of paths ends with an empty entry. The path may fill the unpack directory's
-// buffer, so the list lives in a buffer one code unit larger that owns both zeros.
-class DeleteList {
- public:
-  explicit DeleteList(const UnpackDirectory& directory) {
-    static_assert(decltype(units_)::capacity() > UnpackDirectory::capacity());
-    (void)units_.assign(directory.view());  // always fits: the buffer is larger
-    units_.buffer()[units_.size() + 1] = L'\0';
-  }
-  [[nodiscard]] const wchar_t* c_str() const { return units_.c_str(); }
-
- private:
-  BoundedWideString<unpack_directory_capacity + 1> units_;
 };
 
 void end_child(UniqueHandle child, CleanupOperations& system) {
@@ -51,23 +40,32 @@ CleanupOperations& system_cleanup_operations() {
   return operations;
 }
 
-void cleanup_unpack_directory(UniqueHandle child, bool unpack_flag, const UnpackDirectory& directory,
-                              CleanupOperations& system) {
-  end_child(std::move(child), system);
-  if (!unpack_flag) return;
-  const DeleteList list(directory);
-  system.delete_tree(list.c_str());
+void remove_unpack_directory(const UnpackDirectory& directory, CleanupOperations& system) {
+  static std::mutex one_removal_at_a_time;
+  const std::lock_guard lock(one_removal_at_a_time);
+  const std::wstring path = system.removal_path(directory.c_str());
+  system.remove_tree(path);
   for (int retry = 0; retry < removal_retries; ++retry) {
-    // Only a directory that is still there is worth another request.
-    if (!system.is_existing_directory(directory.c_str())) return;
+    // Only a directory that is still there is worth another walk.
+    if (!system.is_existing_directory(path)) return;
     system.sleep(removal_pause_milliseconds);
-    system.delete_tree(list.c_str());
+    system.remove_tree(path);
   }
 }
 
+void cleanup_unpack_directory(UniqueHandle child, bool may_hold_files, const UnpackDirectory& directory,
+                              CleanupOperations& system) {
+  end_child(std::move(child), system);
+  if (may_hold_files) remove_unpack_directory(directory, system);
+}
+
 void cleanup_unpack_directory() {
-  cleanup_unpack_directory(take_child_process(), unpack_flag_raised(), unpack_directory(),
-                           system_cleanup_operations());
+  cleanup_unpack_directory(take_child_process(), unpack_flag_raised() || unpack_directory_created(),
+                           unpack_directory(), system_cleanup_operations());
+}
+
+void remove_own_unpack_directory() {
+  if (unpack_directory_created()) remove_unpack_directory(unpack_directory(), system_cleanup_operations());
 }
 
 bool is_cleanup_event(unsigned long event) {

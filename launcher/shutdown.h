@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "launcher/shared_state.h"
 #include "platform/unique_handle.h"
@@ -23,23 +24,34 @@ class CleanupOperations {
   virtual bool wait_for_child(RawHandle child, std::uint32_t timeout_milliseconds) = 0;
   virtual void terminate_child(RawHandle child, std::uint32_t exit_code) = 0;
   virtual void close_child(UniqueHandle child) = 0;
-  // A shell delete request for a list of paths that ends with an empty entry.
-  virtual void delete_tree(const wchar_t* double_terminated_paths) = 0;
-  virtual bool is_existing_directory(const wchar_t* path) = 0;
+  // The "\\?\" form of the full path, in which the removal names the directory.
+  virtual std::wstring removal_path(const wchar_t* path) = 0;
+  // One walk over the tree (see tree_removal.h).
+  virtual void remove_tree(const std::wstring& path) = 0;
+  virtual bool is_existing_directory(const std::wstring& path) = 0;
   virtual void sleep(std::uint32_t milliseconds) = 0;
 };
 
 // The binding that calls the system.
 CleanupOperations& system_cleanup_operations();
 
-// Ends `child` if it has not ended within 5000 ms and closes it; then, if the unpack flag is
-// raised, asks the shell to delete `directory` and repeats the request up to 20 times, 100 ms
-// apart, while the directory still exists.
-void cleanup_unpack_directory(UniqueHandle child, bool unpack_flag, const UnpackDirectory& directory,
+// Removes `directory` with one walk and repeats the walk up to 20 times, 100 ms apart, while
+// the directory still exists. One removal at a time in the process: a second caller, on any
+// thread, waits for the first to finish and then finds little or nothing left to do.
+void remove_unpack_directory(const UnpackDirectory& directory, CleanupOperations& system);
+
+// Ends `child` if it has not ended within 5000 ms and closes it; then, if the directory may
+// hold files of this run, removes it as remove_unpack_directory does.
+void cleanup_unpack_directory(UniqueHandle child, bool may_hold_files, const UnpackDirectory& directory,
                               CleanupOperations& system);
 
-// The same over the process-wide state: the published child, the unpack flag and directory.
+// The same over the process-wide state: the published child and the unpack directory, which
+// may hold files once this process created it or raised the unpack flag.
 void cleanup_unpack_directory();
+
+// Removes the process's unpack directory if this process created it; for the exit after a
+// failure in the parent role, when no child is running.
+void remove_own_unpack_directory();
 
 // True for the events after which the process goes away: Ctrl-C, Ctrl-Break, console close,
 // logoff and shutdown.

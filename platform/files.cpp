@@ -1,6 +1,10 @@
 #include "platform/files.h"
 
 #include "platform/win32.h"
+// After <windows.h>:
+#include <aclapi.h>
+
+#include <string_view>
 
 namespace osvari {
 
@@ -30,6 +34,148 @@ CreateDirectoryResult create_directory(const wchar_t* path) {
 bool is_existing_directory(const wchar_t* path) {
   const DWORD attributes = GetFileAttributesW(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::optional<std::uint32_t> file_attributes(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+  return attributes;
+}
+
+bool set_file_attributes(const wchar_t* path, std::uint32_t attributes) {
+  return SetFileAttributesW(path, attributes) != FALSE;
+}
+
+namespace {
+
+// Room for the longest path the system handles; one buffer per thread, kept for the next file.
+std::wstring final_path_of_handle(HANDLE file) {
+  thread_local std::vector<wchar_t> buffer(32768);
+  const DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length == 0 || length >= buffer.size()) return {};
+  return std::wstring(buffer.data(), length);
+}
+
+// The path below its volume that a handle reaches (FileNameInfo has no length limit, unlike
+// Wine's GetFinalPathNameByHandleW, which fails past 260 code units).
+std::wstring volume_relative_name(HANDLE file) {
+  thread_local std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + 65536);
+  if (!GetFileInformationByHandleEx(file, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()))) return {};
+  const auto* information = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+  return std::wstring(information->FileName, information->FileNameLength / sizeof(wchar_t));
+}
+
+// "\\?\C:\a\b" -> "\a\b", "\\?\UNC\server\share\a" -> "\server\share\a"; empty for other forms.
+std::wstring_view below_volume(std::wstring_view path) {
+  if (path.starts_with(L"\\\\?\\UNC\\")) return path.substr(7);
+  if (path.size() > 7 && path.starts_with(L"\\\\?\\") && path[5] == L':' && path[6] == L'\\') return path.substr(6);
+  return {};
+}
+
+bool names_equal(std::wstring_view left, std::wstring_view right) {
+  return !left.empty() && CompareStringOrdinal(left.data(), static_cast<int>(left.size()), right.data(),
+                                               static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes) {
+  const UniqueFileHandle file(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.is_valid()) return false;
+  if (!names_equal(below_volume(path), volume_relative_name(file.get()))) return false;
+  if (clear_blocking_attributes) {
+    FILE_BASIC_INFO basic{};
+    if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
+      basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                   FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_REPARSE_POINT);
+      if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+std::wstring final_path_of(const wchar_t* path) {
+  const UniqueFileHandle entry(CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                           nullptr));
+  if (!entry.is_valid()) return {};
+  return final_path_of_handle(entry.get());
+}
+
+bool remove_directory(const wchar_t* path) { return RemoveDirectoryW(path) != FALSE; }
+
+bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries) {
+  const std::wstring query = directory + L"\\" + pattern;
+  WIN32_FIND_DATAW found{};
+  HANDLE search = FindFirstFileExW(query.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
+                                   FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  const UniqueFindHandle owner(search);
+  do {
+    const wchar_t* name = found.cFileName;
+    if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) continue;
+    entries.push_back({name, found.dwFileAttributes});
+  } while (FindNextFileW(search, &found));
+  const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
+  return complete;
+}
+
+namespace {
+
+// GetTokenInformation into a buffer of the size the system asks for.
+std::vector<unsigned char> token_information(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+  DWORD size = 0;
+  GetTokenInformation(token, kind, nullptr, 0, &size);
+  std::vector<unsigned char> information(size);
+  if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
+  return information;
+}
+
+}  // namespace
+
+bool is_owned_by_current_user(const wchar_t* path) {
+  const UniqueFileHandle file(CreateFileW(path, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.is_valid()) return false;
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(file.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                      &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  HANDLE raw_token = nullptr;
+  bool owned = false;
+  if (owner != nullptr && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &raw_token)) {
+    const UniqueHandle token(raw_token);
+    const auto user = token_information(raw_token, TokenUser);
+    const auto default_owner = token_information(raw_token, TokenOwner);
+    owned = (!user.empty() && EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) ||
+            (!default_owner.empty() &&
+             EqualSid(owner, reinterpret_cast<const TOKEN_OWNER*>(default_owner.data())->Owner));
+  }
+  LocalFree(descriptor);
+  return owned;
+}
+
+std::wstring full_path_name(const wchar_t* path) {
+  std::wstring full(GetFullPathNameW(path, 0, nullptr, nullptr), L'\0');
+  for (;;) {
+    if (full.empty()) return path;
+    const DWORD length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return path;
+    if (length < full.size()) {
+      full.resize(length);
+      return full;
+    }
+    full.resize(length);  // the path changed between the calls: ask again with the new size
+  }
 }
 
 UniqueFileHandle open_for_query(const wchar_t* path) {

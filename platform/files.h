@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/unique_handle.h"
 
@@ -24,6 +26,46 @@ CreateDirectoryResult create_directory(const wchar_t* path);  // CreateDirectory
 
 // GetFileAttributesW: true when the path exists and is a directory.
 bool is_existing_directory(const wchar_t* path);
+
+// The attribute bits the removal of a tree looks at.
+inline constexpr std::uint32_t attribute_read_only = 0x1;
+inline constexpr std::uint32_t attribute_hidden = 0x2;
+inline constexpr std::uint32_t attribute_system = 0x4;
+inline constexpr std::uint32_t attribute_directory = 0x10;
+inline constexpr std::uint32_t attribute_normal = 0x80;
+inline constexpr std::uint32_t attribute_reparse_point = 0x400;
+
+// GetFileAttributesW; no value when the path cannot be found or asked about.
+std::optional<std::uint32_t> file_attributes(const wchar_t* path);
+bool set_file_attributes(const wchar_t* path, std::uint32_t attributes);  // SetFileAttributesW
+
+// Deletes the file at `path` (a "\\?\" path with a drive or UNC share), clearing read-only,
+// hidden and system first when asked, through a handle opened on the entry itself (a link, not
+// its target). Refuses when that handle reaches another name than `path` below its volume:
+// Wine resolves a Unix link to a file even then, and shows it as a plain file, so only the
+// name the handle reached tells that deleting would reach the target. False when the file was
+// not deleted.
+bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes);
+// GetFinalPathNameByHandleW (flags 0) of the entry itself, any length; empty on failure.
+std::wstring final_path_of(const wchar_t* path);
+bool remove_directory(const wchar_t* path);                               // RemoveDirectoryW
+
+struct DirectoryEntry {
+  std::wstring name;
+  std::uint32_t attributes = 0;
+};
+
+// The entries of `directory` whose names match `pattern` ("*" for all), without "." and "..",
+// through FindFirstFileExW with basic information and large fetches. False when the
+// directory could not be listed; a directory without matches lists as empty.
+bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries);
+
+// True when the owner of the file or directory (a link itself, not its target, where the system
+// tells them apart) is this process's user or the token's default owner for new objects.
+bool is_owned_by_current_user(const wchar_t* path);
+
+// GetFullPathNameW of any length; the path unchanged when the system cannot make it full.
+std::wstring full_path_name(const wchar_t* path);
 
 // CreateFileW with no access, full sharing and OPEN_EXISTING: a handle to ask about the file.
 UniqueFileHandle open_for_query(const wchar_t* path);

@@ -2,7 +2,7 @@
 
 #include "platform/win32.h"
 // After <windows.h>:
-#include <shellapi.h>
+#include <shellapi.h>  // CommandLineToArgvW
 #include <shlobj.h>
 
 namespace osvari {
@@ -18,20 +18,6 @@ SplitArguments::~SplitArguments() {
 
 bool get_folder_path(int folder, wchar_t* buffer) {
   return SHGetFolderPathW(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK;
-}
-
-void delete_tree(const wchar_t* double_terminated_paths) {
-  static const wchar_t empty[] = L"";
-  SHFILEOPSTRUCTW request{};
-  request.hwnd = nullptr;
-  request.wFunc = FO_DELETE;
-  request.pFrom = double_terminated_paths;
-  request.pTo = empty;
-  request.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-  request.fAnyOperationsAborted = FALSE;
-  request.hNameMappings = nullptr;
-  request.lpszProgressTitle = empty;
-  SHFileOperationW(&request);
 }
 
 }  // namespace osvari

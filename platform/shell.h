@@ -1,4 +1,4 @@
-// Shell services: argument splitting, known folders, deleting trees.
+// Shell services: argument splitting and known folders.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +31,5 @@ inline constexpr std::uint32_t folder_path_capacity = 260;  // MAX_PATH
 // SHGetFolderPathW(no window, folder, no token, SHGFP_TYPE_CURRENT) into a buffer of
 // folder_path_capacity code units; true when it returns S_OK.
 bool get_folder_path(int folder, wchar_t* buffer);
-
-// SHFileOperationW FO_DELETE with FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI on a list
-// of paths that ends in an empty entry (two zero code units). The result is not reported.
-void delete_tree(const wchar_t* double_terminated_paths);
 
 }  // namespace osvari

@@ -6,4 +6,6 @@ namespace osvari {
 
 void close_raw_handle(RawHandle handle) { CloseHandle(handle); }
 
+void close_find_handle(RawHandle handle) { FindClose(handle); }
+
 }  // namespace osvari

@@ -11,6 +11,7 @@ using RawHandle = void*;
 inline RawHandle invalid_handle_value() { return reinterpret_cast<RawHandle>(static_cast<long long>(-1)); }
 
 void close_raw_handle(RawHandle handle);
+void close_find_handle(RawHandle handle);  // FindClose
 
 struct FileHandleTraits {  // CreateFileW reports failure as INVALID_HANDLE_VALUE
   static bool is_valid(RawHandle h) { return h != nullptr && h != invalid_handle_value(); }
@@ -20,6 +21,11 @@ struct FileHandleTraits {  // CreateFileW reports failure as INVALID_HANDLE_VALU
 struct KernelHandleTraits {  // OpenProcess, CreateProcessW and friends report failure as null
   static bool is_valid(RawHandle h) { return h != nullptr; }
   static void close(RawHandle h) { close_raw_handle(h); }
+};
+
+struct FindHandleTraits {  // FindFirstFileExW: INVALID_HANDLE_VALUE on failure, closed by FindClose
+  static bool is_valid(RawHandle h) { return h != nullptr && h != invalid_handle_value(); }
+  static void close(RawHandle h) { close_find_handle(h); }
 };
 
 template <typename Traits>
@@ -50,5 +56,6 @@ class ScopedHandle {
 
 using UniqueFileHandle = ScopedHandle<FileHandleTraits>;
 using UniqueHandle = ScopedHandle<KernelHandleTraits>;
+using UniqueFindHandle = ScopedHandle<FindHandleTraits>;
 
 }  // namespace osvari

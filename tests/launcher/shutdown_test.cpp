@@ -21,13 +21,6 @@ namespace {
 
 using testing::TemporaryDirectory;
 
-// Splits the shell's list of paths the way the shell reads it: entries up to the empty one.
-std::vector<std::wstring> read_path_list(const wchar_t* list) {
-  std::vector<std::wstring> paths;
-  for (const wchar_t* entry = list; *entry != L'\0'; entry += paths.back().size() + 1) paths.emplace_back(entry);
-  return paths;
-}
-
 // Records every call in order; answers as scripted, or forwards to the real system.
 class RecordingOperations final : public CleanupOperations {
  public:
@@ -37,7 +30,7 @@ class RecordingOperations final : public CleanupOperations {
   int existence_answers_true = 0;  // for the scripted binding
   std::uint32_t forwarded_wait_milliseconds = 0;  // the real child wait, shortened
   std::vector<std::string> calls;
-  std::vector<std::vector<std::wstring>> delete_lists;
+  std::vector<std::wstring> removed_paths;
 
   bool wait_for_child(RawHandle child, std::uint32_t timeout_milliseconds) override {
     calls.push_back("wait " + std::to_string(timeout_milliseconds));
@@ -51,12 +44,13 @@ class RecordingOperations final : public CleanupOperations {
     calls.push_back("close");
     if (real_) real_->close_child(std::move(child));
   }
-  void delete_tree(const wchar_t* double_terminated_paths) override {
+  std::wstring removal_path(const wchar_t* path) override { return real_ ? real_->removal_path(path) : path; }
+  void remove_tree(const std::wstring& path) override {
     calls.push_back("delete");
-    delete_lists.push_back(read_path_list(double_terminated_paths));
-    if (real_) real_->delete_tree(double_terminated_paths);
+    removed_paths.push_back(path);
+    if (real_) real_->remove_tree(path);
   }
-  bool is_existing_directory(const wchar_t* path) override {
+  bool is_existing_directory(const std::wstring& path) override {
     calls.push_back("exists");
     if (real_) return real_->is_existing_directory(path);
     return existence_answers_true-- > 0;
@@ -105,7 +99,7 @@ TEST(CleanupUnpackDirectory, RemovalRequestsFollowTheExistenceTests) {
     const auto directory = directory_named(L"C:\\temp\\onefile_1_2");
     cleanup_unpack_directory(UniqueHandle(), true, *directory, system);
     EXPECT_EQ(system.calls, entry.expected);
-    for (const auto& list : system.delete_lists) EXPECT_EQ(list, std::vector<std::wstring>{L"C:\\temp\\onefile_1_2"});
+    for (const auto& path : system.removed_paths) EXPECT_EQ(path, L"C:\\temp\\onefile_1_2");
   }
 }
 
@@ -149,18 +143,12 @@ TEST(CleanupUnpackDirectory, EndsTheChildFirst) {
   }
 }
 
-TEST(CleanupUnpackDirectory, PathListEndsInsideItsOwnMemoryWhenThePathFillsTheBuffer) {
-  for (const std::size_t length : {std::size_t{4}, std::size_t{4094}, std::size_t{4095}}) {
-    SCOPED_TRACE(length);
-    const std::wstring full = L"C:\\" + std::wstring(length - 3, L'a');
-    const auto directory = directory_named(full);
-    RecordingOperations system;
-    cleanup_unpack_directory(UniqueHandle(), true, *directory, system);
-    ASSERT_EQ(system.delete_lists.size(), 1u);
-    const auto& list = system.delete_lists[0];
-    ASSERT_EQ(list.size(), 1u) << "more than one path in the list";
-    EXPECT_TRUE(list[0] == full);
-  }
+TEST(CleanupUnpackDirectory, NamesTheDirectoryInTheExtendedForm) {
+  RecordingOperations system{&system_cleanup_operations()};
+  system.forwarded_wait_milliseconds = 0;
+  const std::wstring missing = L"C:\\osvari-no-such-directory\\onefile_1_2";
+  cleanup_unpack_directory(UniqueHandle(), true, *directory_named(missing), system);
+  EXPECT_EQ(system.removed_paths, std::vector<std::wstring>{L"\\\\?\\" + missing});
 }
 
 // The real system, with the calls counted on the way.

@@ -1,0 +1,30 @@
+// A Unix symbolic link at any Windows path, made from the Linux side: Wine's
+// CreateSymbolicLinkW creates nothing. Removed again (the link only) when the object goes.
+#pragma once
+
+#include <string>
+
+namespace osvari::testing {
+
+// The Unix path Wine maps a Windows path to; empty when it cannot tell.
+std::string unix_path_of(const std::wstring& windows_path);
+
+class UnixLink {
+ public:
+  // Links `link` (whose parent directory must exist) to `target`. made() is false when the
+  // link did not appear.
+  UnixLink(const std::wstring& link, const std::wstring& target);
+  ~UnixLink();
+  UnixLink(const UnixLink&) = delete;
+  UnixLink& operator=(const UnixLink&) = delete;
+
+  [[nodiscard]] bool made() const { return made_; }
+  [[nodiscard]] const std::wstring& path() const { return link_; }
+
+ private:
+  std::wstring link_;
+  std::string unix_link_;
+  bool made_ = false;
+};
+
+}  // namespace osvari::testing
