@@ -1,6 +1,7 @@
 // Writes report lines byte for byte, independently of the runtime's printf variants.
 #include "launcher/error_reporting.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,6 +11,13 @@
 namespace osvari {
 namespace {
 
+std::atomic<void (*)()> action_before_failure_exit{nullptr};
+
+// Taken out before it runs, so a failure inside it cannot start it again.
+void run_action_before_failure_exit() {
+  if (void (*action)() = action_before_failure_exit.exchange(nullptr)) action();
+}
+
 void write_line(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
   std::fflush(stream);  // standard error is fully buffered when redirected
@@ -17,10 +25,13 @@ void write_line(std::FILE* stream, std::string_view text) {
 
 [[noreturn]] void exit_with_foreseen_failure() {
   std::fflush(nullptr);
+  run_action_before_failure_exit();
   std::exit(foreseen_failure_exit_code);
 }
 
 }  // namespace
+
+void set_action_before_failure_exit(void (*action)()) { action_before_failure_exit.store(action); }
 
 std::string narrow_for_message(std::wstring_view text) {
   std::string narrow;
@@ -73,6 +84,7 @@ void fatal_system_error(std::string_view message, std::uint32_t code) {
 
 void fatal_expand_error(std::wstring_view spec) {
   write_line(stderr, "Error, couldn't runtime expand spec '" + narrow_for_message(spec) + "'.\n");
+  run_action_before_failure_exit();
   abort_quietly();
 }
 

@@ -28,6 +28,12 @@ void report_system_error(std::string_view message, std::uint32_t code);
 // Every internal limit ends the run the same way: one line naming what did not fit, exit code 2.
 [[noreturn]] void fail_internal_limit(std::string_view what);
 
+// An action that runs once, on the first failure exit after it was set (fatal_error,
+// fatal_system_error, fatal_open_for_writing, internal limits, fatal_expand_error), after the
+// message and before the process ends. A failure inside the action ends the process without
+// running it again. Null clears it.
+void set_action_before_failure_exit(void (*action)());
+
 // How a wide argument appears in a message line: each code unit below 256 as one byte,
 // the text cut at the first code unit of 256 or above.
 std::string narrow_for_message(std::wstring_view text);

@@ -3,19 +3,48 @@
 #include "launcher/child_environment.h"
 #include "launcher/child_launch.h"
 #include "launcher/error_reporting.h"
+#include "launcher/finished_run_sweep.h"
+#include "launcher/fresh_unpack_directory.h"
 #include "launcher/role.h"
 #include "launcher/shared_state.h"
 #include "launcher/shutdown.h"
+#include "paths/environment.h"
+#include "paths/known_directories.h"
 #include "paths/runtime_spec.h"
 #include "payload/attached_data_reader.h"
 #include "payload/main_library.h"
 #include "payload/unpack.h"
+#include "platform/processes.h"
 #include "platform/runtime.h"
 
 namespace osvari {
 namespace {
 
 constexpr const wchar_t* unpack_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME}";
+
+// A failed parent leaves nothing behind; the file it was writing must let go of the directory.
+void remove_unpack_directory_after_failure() {
+  close_target_file();
+  remove_own_unpack_directory();
+}
+
+// Parent role: creates the unpack directory, which from then on goes away with the run however
+// the run ends, marks it in use and clears away what finished runs left.
+void take_fresh_unpack_directory() {
+  switch (create_fresh_unpack_directory(unpack_directory(), system_fresh_directory_operations())) {
+    case FreshDirectoryResult::created:
+      break;
+    case FreshDirectoryResult::not_expanded:
+      fatal_expand_error(unpack_directory_spec);
+    case FreshDirectoryResult::failed:
+      fatal_error("Error, couldn't create a fresh unpack directory.");
+  }
+  mark_unpack_directory_created();
+  set_action_before_failure_exit(remove_unpack_directory_after_failure);
+  // Listed as known, so unpacking never asks the system about the directory again.
+  (void)ensure_directory(unpack_directory().c_str());
+  mark_and_sweep(std::wstring(unpack_directory().view()));
+}
 
 }  // namespace
 
@@ -25,9 +54,13 @@ int run_launcher() {
 
   // The role comes first: in the parent role it publishes the process id that {PID} reads.
   const Role role = determine_role();
+  // The parent always names its directory after a fresh time stamp: an inherited one would let
+  // whoever set it choose the name in advance.
+  if (!role.is_child()) set_environment_variable(widen_variable_name(start_time_variable).c_str(), nullptr);
   const bool expanded = expand_runtime_spec(unpack_directory(), unpack_directory_spec);
   find_attached_data();
   if (!expanded) fatal_expand_error(unpack_directory_spec);
+  if (!role.is_child()) take_fresh_unpack_directory();
   install_console_control_handler();
   open_attached_data();
 

@@ -16,6 +16,10 @@ bool is_bare_drive(const wchar_t* path) { return path[0] != L'\0' && path[1] == 
 class SystemDirectoryOperations final : public DirectoryOperations {
  public:
   CreateDirectoryResult create_directory(const wchar_t* path) override { return osvari::create_directory(path); }
+  bool is_link(const wchar_t* path) override {
+    const std::optional<std::uint32_t> attributes = file_attributes(path);
+    return attributes && (*attributes & attribute_reparse_point) != 0;
+  }
   bool expand_profile_directory(ProfileDirectory& output) override {
     return expand_runtime_spec(output, profile_directory_spec);
   }
@@ -49,7 +53,16 @@ bool KnownDirectoryList::ensure_directory(const wchar_t* path) {
     if (std::wcscmp(entry.c_str(), path) == 0) return true;
   }
   if (is_bare_drive(path)) return true;
-  if (operations_.create_directory(path) == CreateDirectoryResult::failed) return false;
+  switch (operations_.create_directory(path)) {
+    case CreateDirectoryResult::failed:
+      return false;
+    case CreateDirectoryResult::already_exists:
+      // Files unpacked below a link planted here would land wherever it points.
+      if (operations_.is_link(path)) return false;
+      break;
+    case CreateDirectoryResult::created:
+      break;
+  }
   remember(path);
   return true;
 }

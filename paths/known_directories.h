@@ -19,6 +19,8 @@ class DirectoryOperations {
  public:
   virtual ~DirectoryOperations() = default;
   virtual CreateDirectoryResult create_directory(const wchar_t* path) = 0;  // CreateDirectoryW
+  // True when the path is a link (reparse point), which nothing is ever written through.
+  virtual bool is_link(const wchar_t* path) = 0;
   // The expansion of "{HOME}"; false when it cannot be expanded.
   virtual bool expand_profile_directory(ProfileDirectory& output) = 0;
 };
@@ -32,8 +34,9 @@ class KnownDirectoryList {
   KnownDirectoryList& operator=(const KnownDirectoryList&) = delete;
 
   // True when the directory exists as far as the list can tell: listed (exact, case-sensitive
-  // match), a bare drive such as "C:", created, or already there. False when creating it
-  // failed for any other reason, typically a missing parent. The first call puts the profile
+  // match), a bare drive such as "C:", created, or already there and not a link. False when
+  // creating it failed for any other reason, typically a missing parent, or when a link stands
+  // at the path. The first call puts the profile
   // directory at the head of the list, or ends the run through fatal_expand_error.
   bool ensure_directory(const wchar_t* path);
 

@@ -26,6 +26,9 @@ TargetPath target_path;
 // As roomy as a target path, so any unpack directory that holds files can hold the library.
 TargetPath main_library;
 unsigned char chunk[chunk_size];
+// The file being written, here rather than on the stack so that a failure exit can close it
+// before the unpack directory is removed.
+UniqueFileHandle target_file;
 
 // Reads the next name, one code unit at a time, up to its zero unit.
 void read_entry_name() {
@@ -59,18 +62,19 @@ void make_parent_directory() {
 void write_entry_contents() {
   std::uint64_t size = read_entry_size();
   make_parent_directory();
-  UniqueFileHandle file = create_file_for_writing(target_path.c_str());
-  if (!file.is_valid()) fatal_open_for_writing(target_path.view());
+  target_file = create_file_for_writing(target_path.c_str());
+  if (!target_file.is_valid()) fatal_open_for_writing(target_path.view());
   while (size > 0) {
     const auto length = static_cast<std::uint32_t>(std::min(size, chunk_size));
     read_attached_data(chunk, length);
-    const bool written = write_completely(chunk, length, [&file](const unsigned char* data, std::uint32_t count,
-                                                                 std::uint32_t& taken) {
-      return write_file(file.get(), data, count, taken);
+    const bool written = write_completely(chunk, length, [](const unsigned char* data, std::uint32_t count,
+                                                            std::uint32_t& taken) {
+      return write_file(target_file.get(), data, count, taken);
     });
     if (!written) fatal_system_error("Error, couldn't unpack file to target path.", last_error());
     size -= length;
   }
+  target_file.reset();
 }
 
 }  // namespace
@@ -95,5 +99,7 @@ void unpack_files(RoleKind role) {
 }
 
 const wchar_t* main_library_path() { return main_library.c_str(); }
+
+void close_target_file() { target_file.reset(); }
 
 }  // namespace osvari

@@ -77,4 +77,32 @@ UniqueHandle duplicate_handle(RawHandle handle) {
   return UniqueHandle(copy);
 }
 
+UniqueHandle create_inheritable_named_event(const wchar_t* name) {
+  SECURITY_ATTRIBUTES attributes{};
+  attributes.nLength = sizeof attributes;
+  attributes.bInheritHandle = TRUE;
+  return UniqueHandle(CreateEventW(&attributes, TRUE, FALSE, name));
+}
+
+bool named_event_exists(const wchar_t* name) {
+  const UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, name));
+  if (event.is_valid()) return true;
+  return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+std::optional<std::uint64_t> running_process_start_time(std::uint32_t process_id) {
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process_id));
+  if (!process.is_valid()) {
+    // An id that names no process is refused as an invalid parameter; anything else (access
+    // denied) means a process is there that this user may not ask about.
+    if (GetLastError() == ERROR_INVALID_PARAMETER) return std::nullopt;
+    return 0;
+  }
+  // A process that has ended but whose handle someone still holds can still be opened.
+  if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return std::nullopt;
+  FILETIME creation{}, exit{}, kernel{}, user{};
+  if (!GetProcessTimes(process.get(), &creation, &exit, &kernel, &user)) return 0;
+  return (static_cast<std::uint64_t>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+}
+
 }  // namespace osvari

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "platform/unique_handle.h"
 
@@ -45,5 +46,15 @@ bool get_process_exit_code(RawHandle process, std::uint32_t& exit_code);
 void terminate_process(RawHandle process, std::uint32_t exit_code);
 // DuplicateHandle within this process, same access; an invalid handle on failure.
 UniqueHandle duplicate_handle(RawHandle handle);
+
+// CreateEventW with an inheritable handle, so that a child started with inherited handles (and
+// whatever it starts so) keeps the named object alive; an invalid handle on failure.
+UniqueHandle create_inheritable_named_event(const wchar_t* name);
+// OpenEventW: true when an object of that name exists (also when it may not be opened).
+bool named_event_exists(const wchar_t* name);
+// For a process with this id that is still running: its creation time (100 ns intervals since
+// 1601, as GetProcessTimes gives it), or 0 when it cannot be asked. No value when no process
+// with that id is running.
+std::optional<std::uint64_t> running_process_start_time(std::uint32_t process_id);
 
 }  // namespace osvari

@@ -1,6 +1,8 @@
 // The launcher refuses attached data that is missing, too short or has the wrong header.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/support/launcher_copy.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temporary_directory.h"
@@ -19,10 +21,15 @@ TEST_P(AttachedDataHeader, IsRefusedWithExitCode2) {
   TemporaryDirectory directory;
   const std::wstring launcher = directory / L"app.exe";
   make_launcher_copy(launcher, GetParam().attached_data);
-  const ProcessResult result = run_program(launcher);
+  const std::wstring temp = directory.path().wstring();
+  const ProcessResult result = run_program(launcher, {}, {.environment = {{L"TEMP", temp}, {L"TMP", temp}}});
   EXPECT_EQ(without_carriage_returns(result.standard_output), "Error, couldn't find attached data header.\n");
   EXPECT_EQ(result.standard_error, "");
   EXPECT_EQ(result.exit_code, 2u);
+  // The folder the parent had made for this run goes with the failure.
+  for (const auto& entry : std::filesystem::directory_iterator(directory.path())) {
+    EXPECT_FALSE(entry.path().filename().wstring().starts_with(L"onefile_")) << entry.path();
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, AttachedDataHeader,

@@ -2,6 +2,8 @@
 // code runs; intact ones, with or without a checksum, run.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "payload/attached_data_reader.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
@@ -82,6 +84,8 @@ TEST_P(BrokenStream, EndsWithTheDecodeMessageAndRunsNoApplicationCode) {
   EXPECT_EQ(result.standard_error, "");
   EXPECT_EQ(result.exit_code, 2u);
   EXPECT_FALSE(std::filesystem::exists(marker)) << "the application ran";
+  // Whatever was unpacked before the stream broke goes with the failure.
+  EXPECT_EQ(onefile.unpack_directories(), std::vector<std::wstring>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Variants, BrokenStream, ::testing::ValuesIn(broken_streams()),

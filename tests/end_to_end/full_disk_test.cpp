@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include "tests/support/system_text.h"
 #include "tests/support/onefile_runner.h"
@@ -22,6 +23,10 @@ TEST(FullDisk, AFailedWriteIsReportedWithTheSystemCodeAndText) {
             without_carriage_returns("Error, couldn't unpack file to target path. ([Error " + std::to_string(disk_full) +
                                      "] " + system_text_in_report(disk_full) + ")\n"));
   EXPECT_EQ(result.exit_code, 2u);
+  // The partial files go with the failure, so the disk is not left full.
+  for (const auto& entry : std::filesystem::directory_iterator(small_disk)) {
+    EXPECT_FALSE(entry.path().filename().wstring().starts_with(L"onefile_")) << entry.path();
+  }
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ class ScriptedFileSystem final : public DirectoryOperations {
   }
 
   std::wstring profile = L"C:\\Users\\me";
+  std::set<std::wstring> links;  // existing directories that are links, in folded form
   bool profile_expands = true;
   int profile_expansions = 0;
   Paths create_calls;
@@ -44,6 +45,8 @@ class ScriptedFileSystem final : public DirectoryOperations {
     directories_.insert(key);
     return CreateDirectoryResult::created;
   }
+
+  bool is_link(const wchar_t* path) override { return links.contains(folded(path)); }
 
   bool expand_profile_directory(ProfileDirectory& output) override {
     ++profile_expansions;
@@ -108,6 +111,15 @@ TEST(EnsureDirectory, MissingParentIsFalseAndNotListed) {
   EXPECT_FALSE(list.ensure_directory(L"D:\\T\\u"));
   EXPECT_EQ(files.create_calls, (Paths{L"D:\\T\\u", L"D:\\T\\u"}));
   EXPECT_EQ(list.entries(), (Paths{L"C:\\Users\\me"}));
+}
+
+TEST(EnsureDirectory, ExistingLinkIsFalseAndNotListed) {
+  ScriptedFileSystem files{L"D:\\T", L"D:\\T\\planted"};
+  files.links.insert(L"d:\\t\\planted");
+  KnownDirectoryList list(files);
+  EXPECT_FALSE(list.ensure_directory(L"D:\\T\\planted"));
+  EXPECT_TRUE(list.ensure_directory(L"D:\\T"));
+  EXPECT_EQ(list.entries(), (Paths{L"C:\\Users\\me", L"D:\\T"}));
 }
 
 TEST(EnsureDirectory, FullListStillCreatesButRemembersNoMore) {

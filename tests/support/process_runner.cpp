@@ -89,7 +89,8 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   std::wstring environment = environment_block(options);
   PROCESS_INFORMATION information{};
   if (!CreateProcessW(program.c_str(), mutable_command_line.data(), nullptr, nullptr, TRUE,
-                      CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                      CREATE_UNICODE_ENVIRONMENT | (options.before_start ? CREATE_SUSPENDED : 0),
+                      environment.data(),
                       options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup,
                       &information)) {
     result.exit_code = 0xFFFFFFFF;
@@ -98,6 +99,10 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   }
   UniqueHandle process(information.hProcess);
   UniqueHandle thread(information.hThread);
+  if (options.before_start) {
+    options.before_start(information.dwProcessId);
+    ResumeThread(thread.get());
+  }
   output.write_end.reset();
   error.write_end.reset();
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -21,6 +22,8 @@ struct ProcessOptions {
   std::vector<std::pair<std::wstring, std::optional<std::wstring>>> environment{};
   std::wstring current_directory{};
   std::uint32_t timeout_ms = 60'000;
+  // When set, the process is created suspended and this runs with its id before it starts.
+  std::function<void(std::uint32_t process_id)> before_start{};
 };
 
 // Starts `program` with the full command line `command_line` (argv[0] included), waits for it
