@@ -58,6 +58,23 @@ std::vector<ReportCase> report_cases() {
        "Error, internal limit reached: the command line does not fit in 32768 code units.\n",
        "",
        2},
+      // The action (the removal of the unpack directory) runs once, after the message; a failure
+      // inside it ends the process without starting it again.
+      {"action_runs_once_after_a_fatal_error",
+       {L"fatal-error", L"with-action"},
+       "Error, couldn't decode attached data.\naction before exit\nError, inside the action.\n",
+       "",
+       2},
+      {"action_runs_once_after_an_open_failure",
+       {L"open-for-writing", L"x.txt", L"with-action"},
+       "action before exit\nError, inside the action.\n",
+       "Error, failed to open 'x.txt' for writing.\n",
+       2},
+      {"action_runs_after_an_expansion_failure",
+       {L"expand", L"with-action"},
+       "action before exit\nError, inside the action.\n",
+       "Error, couldn't runtime expand spec '{TEMP}\\onefile_{PID}_{TIME}'.\n",
+       2},
   };
 }
 
