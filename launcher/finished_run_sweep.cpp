@@ -29,7 +29,7 @@ std::optional<std::uint64_t> parse_number(std::wstring_view text, std::uint64_t 
 class SystemSweepOperations final : public SweepOperations {
  public:
   bool list_candidates(const std::wstring& directory, std::vector<DirectoryEntry>& entries) override {
-    return list_directory(directory, L"onefile_*", entries);
+    return list_directory(directory, L"onefile_*", entries, [this] { return out_of_time(); });
   }
   bool is_marked_in_use(const std::wstring& directory_name) override {
     return named_event_exists(in_use_mark_name(directory_name).c_str());

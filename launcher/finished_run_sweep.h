@@ -34,7 +34,7 @@ std::wstring in_use_mark_name(std::wstring_view directory_name);
 class SweepOperations {
  public:
   virtual ~SweepOperations() = default;
-  // The entries of `directory` named "onefile_*".
+  // The entries of `directory` named "onefile_*", as many as time allows.
   virtual bool list_candidates(const std::wstring& directory, std::vector<DirectoryEntry>& entries) = 0;
   virtual bool is_marked_in_use(const std::wstring& directory_name) = 0;
   // See platform/processes.h: no value when no process with that id is running.

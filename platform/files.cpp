@@ -110,7 +110,8 @@ std::wstring final_path_of(const wchar_t* path) {
 
 bool remove_directory(const wchar_t* path) { return RemoveDirectoryW(path) != FALSE; }
 
-bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries) {
+bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries,
+                    const std::function<bool()>& stop) {
   const std::wstring query = directory + L"\\" + pattern;
   WIN32_FIND_DATAW found{};
   HANDLE search = FindFirstFileExW(query.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr,
@@ -121,6 +122,7 @@ bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::
     const wchar_t* name = found.cFileName;
     if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) continue;
     entries.push_back({name, found.dwFileAttributes});
+    if (stop && entries.size() % 64 == 0 && stop()) return true;
   } while (FindNextFileW(search, &found));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
   return complete;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,8 +58,10 @@ struct DirectoryEntry {
 
 // The entries of `directory` whose names match `pattern` ("*" for all), without "." and "..",
 // through FindFirstFileExW with basic information and large fetches. False when the
-// directory could not be listed; a directory without matches lists as empty.
-bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries);
+// directory could not be listed; a directory without matches lists as empty. `stop`, when
+// given, is asked now and then and ends the listing early (with true).
+bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries,
+                    const std::function<bool()>& stop = {});
 
 // True when the owner of the file or directory (a link itself, not its target, where the system
 // tells them apart) is this process's user or the token's default owner for new objects.
