@@ -94,6 +94,7 @@ bool write_file(RawHandle, const void*, std::uint32_t length, std::uint32_t& wri
 
 CreateDirectoryResult create_directory(const wchar_t*) { return CreateDirectoryResult::created; }
 bool is_existing_directory(const wchar_t*) { return true; }
+std::optional<std::uint32_t> file_attributes(const wchar_t*) { return attribute_directory; }
 
 SplitArguments::SplitArguments(const wchar_t* command_line) {
   const std::vector<std::wstring> split = split_command_line(command_line);

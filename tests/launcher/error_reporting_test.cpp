@@ -58,23 +58,6 @@ std::vector<ReportCase> report_cases() {
        "Error, internal limit reached: the command line does not fit in 32768 code units.\n",
        "",
        2},
-      // The action (the removal of the unpack directory) runs once, after the message; a failure
-      // inside it ends the process without starting it again.
-      {"action_runs_once_after_a_fatal_error",
-       {L"fatal-error", L"with-action"},
-       "Error, couldn't decode attached data.\naction before exit\nError, inside the action.\n",
-       "",
-       2},
-      {"action_runs_once_after_an_open_failure",
-       {L"open-for-writing", L"x.txt", L"with-action"},
-       "action before exit\nError, inside the action.\n",
-       "Error, failed to open 'x.txt' for writing.\n",
-       2},
-      {"action_runs_after_an_expansion_failure",
-       {L"expand", L"with-action"},
-       "action before exit\nError, inside the action.\n",
-       "Error, couldn't runtime expand spec '{TEMP}\\onefile_{PID}_{TIME}'.\n",
-       2},
   };
 }
 
@@ -94,6 +77,35 @@ TEST_P(ErrorReport, IsExact) {
 
 INSTANTIATE_TEST_SUITE_P(Reports, ErrorReport, ::testing::ValuesIn(report_cases()),
                          [](const auto& info) { return std::string(info.param.label); });
+
+TEST(ActionBeforeFailureExit, RunsOnceAfterTheReport) {
+  const ReportCase cases[] = {
+      // The action (the removal of the unpack directory) runs once, after the message; a failure
+      // inside it ends the process without starting it again.
+      {"action_runs_once_after_a_fatal_error",
+       {L"fatal-error", L"with-action"},
+       "Error, couldn't decode attached data.\naction before exit\nError, inside the action.\n",
+       "",
+       2},
+      {"action_runs_once_after_an_open_failure",
+       {L"open-for-writing", L"x.txt", L"with-action"},
+       "action before exit\nError, inside the action.\n",
+       "Error, failed to open 'x.txt' for writing.\n",
+       2},
+      {"action_runs_after_an_expansion_failure",
+       {L"expand", L"with-action"},
+       "action before exit\nError, inside the action.\n",
+       "Error, couldn't runtime expand spec '{TEMP}\\onefile_{PID}_{TIME}'.\n",
+       2},
+  };
+  for (const auto& report : cases) {
+    SCOPED_TRACE(report.label);
+    const ProcessResult result = run_program(build_output_directory() + L"\\report_probe.exe", report.arguments);
+    EXPECT_EQ(without_carriage_returns(result.standard_output), report.standard_output);
+    EXPECT_EQ(without_carriage_returns(result.standard_error), report.standard_error);
+    EXPECT_EQ(result.exit_code, report.exit_code);
+  }
+}
 
 TEST(AsOneLine, DropsTrailingLineBreaksAndJoinsInnerLinesWithASpace) {
   const struct {
