@@ -12,7 +12,8 @@ namespace {
 
 constexpr std::size_t read_chunk_size = 1 << 20;
 
-void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vector<char>& chunk) {
+void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vector<char>& chunk,
+                   const std::function<void(std::uint64_t)>& input_read) {
   std::ifstream file(entry.source, std::ios::binary);
   if (!file) fail_bad_input("cannot read " + display_path(entry.source));
   std::uint64_t remaining = entry.size;
@@ -25,6 +26,7 @@ void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vec
       fail_bad_input("file became shorter while packing: " + display_path(entry.source));
     }
     compressor.write(std::string_view(chunk.data(), got));
+    if (input_read) input_read(got);
     remaining -= got;
   }
   if (file.peek() != std::ifstream::traits_type::eof()) {
@@ -35,7 +37,8 @@ void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vec
 }  // namespace
 
 void write_attached_data(const std::vector<PackEntry>& entries, const CompressionOptions& options,
-                         const std::function<void(std::string_view)>& sink) {
+                         const std::function<void(std::string_view)>& sink,
+                         const std::function<void(std::uint64_t)>& input_read) {
   std::uint64_t written = 0;
   const auto counted_sink = [&](std::string_view bytes) {
     written += bytes.size();
@@ -50,7 +53,7 @@ void write_attached_data(const std::vector<PackEntry>& entries, const Compressio
     prefix.clear();
     append_entry_prefix(prefix, entry.name, entry.size);
     compressor.write(prefix);
-    compress_file(entry, compressor, chunk);
+    compress_file(entry, compressor, chunk, input_read);
   }
   prefix.clear();
   append_terminator(prefix);

@@ -13,7 +13,9 @@ namespace osvari::pack {
 // Hands `sink` the header, the single compressed frame of all entries and the terminator, and
 // the trailer, piece by piece as they are ready. File contents are read in chunks, never whole.
 // Throws PackError (bad input) when a file cannot be read or no longer has its collected size.
+// `input_read`, when given, hears of every chunk of file contents taken in, by its size.
 void write_attached_data(const std::vector<PackEntry>& entries, const CompressionOptions& options,
-                         const std::function<void(std::string_view)>& sink);
+                         const std::function<void(std::string_view)>& sink,
+                         const std::function<void(std::uint64_t)>& input_read = {});
 
 }  // namespace osvari::pack

@@ -10,10 +10,14 @@
 
 #include "tools/pack/attached_data_format.h"
 #include "tools/pack/attached_data_writer.h"
+#include "tools/pack/depfile.h"
 #include "tools/pack/entry_names.h"
+#include "tools/pack/import_check.h"
+#include "tools/pack/inspect_commands.h"
 #include "tools/pack/launcher_attach.h"
 #include "tools/pack/main_library_check.h"
 #include "tools/pack/pack_error.h"
+#include "tools/pack/pack_feedback.h"
 #include "tools/pack/pack_inputs.h"
 #include "tools/pack/pack_options.h"
 #include "tools/pack/pending_output.h"
@@ -49,33 +53,60 @@ int run_pack(const std::vector<std::string>& arguments) {
     std::cout << usage_text();
     return 0;
   }
+  if (options.mode != PackMode::pack) return run_inspection(options);
 
   std::vector<fs::path> inputs;
   for (const std::string& input : options.inputs) inputs.push_back(path_from_argument(input));
   const std::vector<PackEntry> entries = collect_pack_entries(path_from_argument(options.main_library), inputs);
   check_main_library(entries.front().source);
+  warn_about_missing_imports(entries, std::cerr);
   const fs::path output = path_from_argument(options.output);
   check_output_is_no_input(output, entries);
 
   // libzstd writes the same bytes for any number of workers, but other bytes without any: at
   // least one worker keeps the output independent of --threads and of the hardware.
   const CompressionOptions compression{options.level, options.threads};
+  std::uint64_t input_bytes = 0;
+  for (const PackEntry& entry : entries) input_bytes += entry.size;
+  PackFeedback feedback(std::cerr, standard_error_is_terminal(), options.quiet, entries.size(), input_bytes);
+  const auto input_read = [&](std::uint64_t bytes) { feedback.input_read(bytes); };
+  const auto finish = [&] {
+    if (options.depfile) {
+      std::vector<fs::path> read = packing_dependencies(path_from_argument(options.main_library), inputs, entries);
+      for (const auto& file : {options.launcher, options.icon, options.manifest}) {
+        if (file) read.push_back(path_from_argument(*file));
+      }
+      write_depfile(path_from_argument(*options.depfile), output, read);
+    }
+    feedback.finish();
+    return 0;
+  };
   if (options.launcher) {
     // The launcher and the executable's options are checked before the long compression.
     PeExecutable launcher =
         prepare_launcher(path_from_argument(*options.launcher), output, executable_options_of(options));
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;
-    write_attached_data(entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); });
+    write_attached_data(
+        entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); }, input_read);
     const std::vector<std::string> notes =
         write_launcher_with_attached_data(std::move(launcher), output, std::move(attached_data));
     for (const std::string& note : notes) std::cerr << "osvari-pack: " << note << '\n';
-    return 0;
+    std::error_code error;
+    const std::uintmax_t executable_size = fs::file_size(output, error);
+    if (!error) feedback.output_written(executable_size);
+    return finish();
   }
   PendingOutput pending(output);
-  write_attached_data(entries, compression, [&](std::string_view bytes) { pending.write(bytes); });
+  write_attached_data(
+      entries, compression,
+      [&](std::string_view bytes) {
+        pending.write(bytes);
+        feedback.output_written(bytes.size());
+      },
+      input_read);
   pending.commit();
-  return 0;
+  return finish();
 }
 
 int main_with_arguments(const std::vector<std::string>& arguments) {

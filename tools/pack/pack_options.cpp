@@ -48,11 +48,30 @@ void set_executable_option(const std::string& name, const std::string& value, Pa
   }
 }
 
+void choose_mode(PackOptions& options, PackMode mode, const std::string& option) {
+  if (options.mode != PackMode::pack) fail_usage(option + " cannot be combined with another of --list, --verify, --extract");
+  options.mode = mode;
+}
+
+// --list, --verify and --extract read one file and pack nothing.
+void check_inspection_arguments(PackOptions& options, const std::vector<std::string>& operands, bool have_output) {
+  if (operands.size() != 1) fail_usage("--list, --verify and --extract need exactly one exe or attached-data file");
+  const bool executable_options = options.console || options.icon || options.manifest || !options.company.empty() ||
+                                  !options.product.empty() || !options.version.empty();
+  if (have_output || options.launcher || options.depfile || executable_options) {
+    fail_usage("--output, --launcher, --depfile and the exe options belong to packing, not to --list, --verify or "
+               "--extract");
+  }
+  options.inspected_file = operands.front();
+}
+
 }  // namespace
 
 std::string_view usage_text() {
   return "Usage: osvari-pack [--level N] [--threads N] [--launcher LAUNCHER.exe [EXE OPTIONS]]\n"
-         "                   --output FILE MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
+         "                   [--depfile FILE] [--quiet] --output FILE\n"
+         "                   MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
+         "       osvari-pack --list FILE | --verify FILE | --extract DIRECTORY FILE\n"
          "\n"
          "Writes attached data for the launcher: MAIN_LIBRARY (a DLL exporting run_code) first,\n"
          "then every FILE by its file name and every regular file below each DIRECTORY by its\n"
@@ -63,6 +82,12 @@ std::string_view usage_text() {
          "  --threads N           compression threads (default: the number of hardware threads)\n"
          "  --launcher FILE       write a finished executable: a copy of this launcher with the\n"
          "                        data attached as RCDATA resource 27\n"
+         "  --depfile FILE        also write a Makefile-style list of every file and folder read\n"
+         "  -q, --quiet           no progress and no summary line\n"
+         "  --list FILE           list the entries of an exe or attached-data file with their sizes\n"
+         "  --verify FILE         decode and check everything in an exe or attached-data file\n"
+         "  --extract DIR FILE    write the entries of an exe or attached-data file below DIR\n"
+         "  -h, --help            show this text\n"
          "\n"
          "Exe options (with --launcher):\n"
          "  --console             a console program (the default is a GUI program, see README)\n"
@@ -70,8 +95,7 @@ std::string_view usage_text() {
          "  --company TEXT        version information: company name\n"
          "  --product TEXT        version information: product name (default: the output's name)\n"
          "  --version TEXT        version information: version, like 2.1.0\n"
-         "  --manifest FILE       the application manifest, in place of the launcher's\n"
-         "  -h, --help            show this text\n";
+         "  --manifest FILE       the application manifest, in place of the launcher's\n";
 }
 
 PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int hardware_threads) {
@@ -100,6 +124,14 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
       options.console = true;
       continue;
     }
+    if (argument == "-q" || argument == "--quiet") {
+      options.quiet = true;
+      continue;
+    }
+    if (argument == "--list" || argument == "--verify") {
+      choose_mode(options, argument == "--list" ? PackMode::list : PackMode::verify, argument);
+      continue;
+    }
 
     // Every remaining option takes a value, given as the next argument or after '='.
     std::string name = argument;
@@ -109,7 +141,7 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
       value = argument.substr(equals + 1);
     }
     const bool known = name == "-o" || name == "--output" || name == "--level" || name == "--threads" ||
-                       name == "--launcher" || is_executable_option(name);
+                       name == "--launcher" || name == "--depfile" || name == "--extract" || is_executable_option(name);
     if (!known) fail_usage("unknown option " + name + " (see --help)");
     if (!value) {
       if (i + 1 == arguments.size()) fail_usage(name + " needs a value");
@@ -127,6 +159,14 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
       set_executable_option(name, *value, options);
     } else if (name == "--threads") {
       options.threads = parse_whole_number(name, *value, 1, max_threads);
+    } else if (name == "--depfile") {
+      if (options.depfile) fail_usage("the depfile is given twice");
+      if (value->empty()) fail_usage(name + " needs a file name");
+      options.depfile = *value;
+    } else if (name == "--extract") {
+      choose_mode(options, PackMode::extract, name);
+      if (value->empty()) fail_usage(name + " needs a directory");
+      options.extract_directory = *value;
     } else {
       if (options.launcher) fail_usage("the launcher is given twice");
       if (value->empty()) fail_usage(name + " needs a file name");
@@ -134,6 +174,10 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
     }
   }
 
+  if (options.mode != PackMode::pack) {
+    check_inspection_arguments(options, operands, have_output);
+    return options;
+  }
   if (operands.empty()) fail_usage("no main library given (see --help)");
   if (!have_output) fail_usage("no output file given: use --output FILE");
   const bool executable_options = options.console || options.icon || options.manifest || !options.company.empty() ||

@@ -8,8 +8,16 @@
 
 namespace osvari::pack {
 
+// Packing is the default; the others read an existing exe or attached-data file.
+enum class PackMode { pack, list, verify, extract };
+
 struct PackOptions {
   bool help = false;
+  PackMode mode = PackMode::pack;
+  std::string inspected_file;      // list, verify, extract: the exe or attached-data file
+  std::string extract_directory;   // extract: where the entries go
+  bool quiet = false;              // no progress and no summary line
+  std::optional<std::string> depfile;  // a Makefile-style list of every file and folder read
   int level = 0;    // compression level; 0 until parsed, then the library's default when not given
   int threads = 0;  // 1: compress on the calling thread only
   std::string output;
