@@ -9,6 +9,7 @@
 
 #include "tests/host/pack_test_support.h"
 #include "tests/host/pe_image_builder.h"
+#include "tools/pack/pack_feedback.h"
 
 namespace osvari::testing {
 namespace {
@@ -39,7 +40,9 @@ class PackProgram : public ::testing::Test {
     fs::create_directories(folder / "out");
   }
 
+  // Packs quietly: nothing on either stream.
   std::string pack_ok(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "--quiet");
     const PackRun run = run_pack(arguments);
     EXPECT_EQ(run.exit_code, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
@@ -158,6 +161,26 @@ TEST_F(PackProgram, PrintsUsageForHelp) {
   EXPECT_NE(run.output.find("Usage: osvari-pack"), std::string::npos);
   EXPECT_NE(run.output.find("--output FILE"), std::string::npos);
   EXPECT_EQ(run.errors, "");
+}
+
+TEST_F(PackProgram, EndsWithOneSummaryLineUnlessQuiet) {
+  write_file(folder / "data/one.txt", std::string(4096, 'a'));
+  write_file(folder / "data/two.txt", "");
+  const PackRun run = run_pack({"--level", "3", "-o", output(), path("app.dll"), path("data")});
+  EXPECT_EQ(run.exit_code, 0) << run.errors;
+  EXPECT_EQ(run.output, "");
+  // Not a terminal: no progress, only "N entries, IN in, OUT out (RATIO%), TIME s".
+  const std::string input = pack::human_size(build_pe_image().size() + 4096);
+  const std::string written = pack::human_size(fs::file_size(output()));
+  const std::string prefix = "osvari-pack: 3 entries, " + input + " in, " + written + " out (";
+  EXPECT_TRUE(run.errors.starts_with(prefix)) << run.errors << "expected: " << prefix;
+  EXPECT_TRUE(run.errors.ends_with(" s\n")) << run.errors;
+  EXPECT_EQ(run.errors.find('\r'), std::string::npos);
+  EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+
+  const PackRun quiet = run_pack({"-q", "-o", output(), path("app.dll"), path("data")});
+  EXPECT_EQ(quiet.exit_code, 0);
+  EXPECT_EQ(quiet.errors + quiet.output, "");
 }
 
 struct BadInput {

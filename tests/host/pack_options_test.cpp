@@ -53,6 +53,32 @@ TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {
   EXPECT_EQ(full.main_library, "a.dll");
 }
 
+TEST(PackOptions, ReadsInspectionQuietAndDepfileOptions) {
+  const struct {
+    Arguments arguments;
+    PackMode mode;
+    std::string file;
+    std::string directory;
+  } cases[] = {
+      {{"--list", "app.exe"}, PackMode::list, "app.exe", ""},
+      {{"app.attached", "--verify"}, PackMode::verify, "app.attached", ""},
+      {{"--extract", "out", "app.exe"}, PackMode::extract, "app.exe", "out"},
+      {{"--extract=out dir", "--", "-app.exe"}, PackMode::extract, "-app.exe", "out dir"},
+  };
+  for (const auto& test : cases) {
+    const PackOptions options = parse_pack_arguments(test.arguments, 1);
+    EXPECT_EQ(options.mode, test.mode) << test.file;
+    EXPECT_EQ(options.inspected_file, test.file);
+    EXPECT_EQ(options.extract_directory, test.directory);
+  }
+  const PackOptions packing = parse_pack_arguments({"-q", "--depfile", "a.d", "-o", "o", "app.dll"}, 1);
+  EXPECT_EQ(packing.mode, PackMode::pack);
+  EXPECT_TRUE(packing.quiet);
+  EXPECT_EQ(packing.depfile, "a.d");
+  EXPECT_TRUE(parse_pack_arguments({"--quiet", "--list", "x"}, 1).quiet);
+  EXPECT_FALSE(parse_pack_arguments({"-o", "o", "app.dll"}, 1).quiet);
+}
+
 TEST(PackOptions, RefusesBadCommandLines) {
   const struct {
     Arguments arguments;
@@ -80,6 +106,17 @@ TEST(PackOptions, RefusesBadCommandLines) {
       {{"app.dll", "-o", "o", "--launcher", "l", "--company", "bad \xFF"}, "--company needs UTF-8 text"},
       {{"app.dll", "-o", "o", "--launcher", "l", "--version", "1.99999"},
        "--version needs numbers from 0 to 65535, like 2.1.0, not \"1.99999\""},
+      {{"app.dll", "-o", "o", "--depfile", "a", "--depfile", "b"}, "the depfile is given twice"},
+      {{"app.dll", "-o", "o", "--depfile="}, "--depfile needs a file name"},
+      {{"--list"}, "--list, --verify and --extract need exactly one exe or attached-data file"},
+      {{"--verify", "a.exe", "b.exe"}, "--list, --verify and --extract need exactly one exe or attached-data file"},
+      {{"--extract", "dir"}, "--list, --verify and --extract need exactly one exe or attached-data file"},
+      {{"--extract=", "a.exe"}, "--extract needs a directory"},
+      {{"--list", "--verify", "a.exe"}, "--verify cannot be combined with another of --list, --verify, --extract"},
+      {{"--list", "a.exe", "-o", "o"},
+       "--output, --launcher, --depfile and the exe options belong to packing, not to --list, --verify or --extract"},
+      {{"--verify", "a.exe", "--console"},
+       "--output, --launcher, --depfile and the exe options belong to packing, not to --list, --verify or --extract"},
   };
   for (const auto& test : cases) {
     try {

@@ -49,7 +49,8 @@ std::string read_file(const fs::path& path) {
   return contents.str();
 }
 
-PackRun run_pack(const std::vector<std::string>& arguments, bool obey_permissions) {
+PackRun run_pack(const std::vector<std::string>& arguments, bool obey_permissions,
+                 const fs::path& working_directory) {
   TemporaryFolder streams;
   const std::string out = (streams / "stdout").string();
   const std::string err = (streams / "stderr").string();
@@ -65,6 +66,7 @@ PackRun run_pack(const std::vector<std::string>& arguments, bool obey_permission
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!working_directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_directory.c_str());
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

@@ -13,6 +13,58 @@ void put_u32(std::string& image, std::size_t offset, std::uint32_t value) {
   put_u16(image, offset + 2, static_cast<std::uint16_t>(value >> 16));
 }
 
+namespace {
+
+std::string padded(std::string section) {
+  section.resize((section.size() + 0x1FF) & ~std::size_t{0x1FF});
+  return section;
+}
+
+// Import descriptors (20 bytes, name at 12) and delay-load descriptors (32 bytes, name at 4),
+// each table ended by a zero descriptor, then the names.
+std::string import_section(const PeImageSpec& spec, std::uint32_t& imports_size, std::uint32_t& delay_offset,
+                           std::uint32_t& delay_size) {
+  using namespace pe_layout;
+  const std::size_t import_table = (spec.imports.size() + 1) * 20;
+  const std::size_t delay_table = (spec.delay_imports.size() + 1) * 32;
+  std::string section(import_table + delay_table, '\0');
+  const auto add_name = [&](const std::string& name) {
+    const auto address = static_cast<std::uint32_t>(import_section_address + section.size());
+    section.append(name);
+    section.push_back('\0');
+    return address;
+  };
+  for (std::size_t i = 0; i < spec.imports.size(); ++i) put_u32(section, i * 20 + 12, add_name(spec.imports[i]));
+  for (std::size_t i = 0; i < spec.delay_imports.size(); ++i) {
+    put_u32(section, import_table + i * 32, 1);  // addresses are relative
+    put_u32(section, import_table + i * 32 + 4, add_name(spec.delay_imports[i]));
+  }
+  imports_size = static_cast<std::uint32_t>(import_table);
+  delay_offset = static_cast<std::uint32_t>(import_table);
+  delay_size = static_cast<std::uint32_t>(delay_table);
+  return section;
+}
+
+// Type, name and language tables of one entry each, the data entry, then the bytes.
+std::string resource_section(const PeImageSpec& spec) {
+  using namespace pe_layout;
+  std::string section(88, '\0');
+  const auto table = [&](std::size_t at, std::uint32_t id, std::uint32_t target) {
+    put_u16(section, at + 14, 1);
+    put_u32(section, at + 16, id);
+    put_u32(section, at + 20, target);
+  };
+  table(0, 10, 0x80000000U | 24);
+  table(24, spec.rcdata_id, 0x80000000U | 48);
+  table(48, 1033, 72);
+  put_u32(section, 72, resource_section_address + 88);
+  put_u32(section, 76, static_cast<std::uint32_t>(spec.rcdata->size()));
+  section.append(*spec.rcdata);
+  return section;
+}
+
+}  // namespace
+
 std::string build_pe_image(const PeImageSpec& spec) {
   using namespace pe_layout;
   std::string image(export_section, '\0');
@@ -67,7 +119,36 @@ std::string build_pe_image(const PeImageSpec& spec) {
   put_u32(image, section_raw_size, static_cast<std::uint32_t>(section.size()));
   put_u32(image, section_raw_offset, static_cast<std::uint32_t>(export_section));
   image.resize(export_section);
-  return image + section;
+  image += section;
+
+  std::uint16_t sections = 1;
+  const auto add_section = [&](const char* name, std::uint32_t address, const std::string& contents) {
+    const std::size_t header = section_table + 40 * sections;
+    image.replace(header, 8, std::string(name).append(8 - std::string(name).size(), '\0'));
+    put_u32(image, header + 8, static_cast<std::uint32_t>(contents.size()));
+    put_u32(image, header + 12, address);
+    const std::string raw = padded(contents);
+    put_u32(image, header + 16, static_cast<std::uint32_t>(raw.size()));
+    put_u32(image, header + 20, static_cast<std::uint32_t>(image.size()));
+    image += raw;
+    put_u16(image, section_count, ++sections);
+  };
+  const auto set_directory = [&](int index, std::uint32_t address, std::uint32_t size) {
+    put_u32(image, optional_header + 112 + 8 * index, address);
+    put_u32(image, optional_header + 112 + 8 * index + 4, size);
+  };
+  if (!spec.imports.empty() || !spec.delay_imports.empty()) {
+    std::uint32_t imports_size = 0, delay_offset = 0, delay_size = 0;
+    add_section(".idata", import_section_address, import_section(spec, imports_size, delay_offset, delay_size));
+    if (!spec.imports.empty()) set_directory(1, import_section_address, imports_size);
+    if (!spec.delay_imports.empty()) set_directory(13, import_section_address + delay_offset, delay_size);
+  }
+  if (spec.rcdata) {
+    const std::string resources = resource_section(spec);
+    add_section(".rsrc", resource_section_address, resources);
+    set_directory(2, resource_section_address, static_cast<std::uint32_t>(resources.size()));
+  }
+  return image;
 }
 
 }  // namespace osvari::testing

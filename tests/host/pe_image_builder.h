@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ struct PeImageSpec {
   std::uint16_t characteristics = 0x2022;  // executable image, large address aware, DLL
   bool export_directory = true;
   std::vector<std::string> export_names = {"run_code"};
+  std::vector<std::string> imports = {};      // DLL names in the import table
+  std::vector<std::string> delay_imports = {};  // DLL names in the delay-load import table
+  // An RT_RCDATA (type 10) resource with this id and these bytes, in a section of its own.
+  std::optional<std::string> rcdata = {};
+  std::uint32_t rcdata_id = 27;
 };
 
 // Where the builder puts things, for tests that damage an image on purpose.
@@ -29,6 +35,9 @@ inline constexpr std::size_t export_section = 0x200;  // file offset of the expo
 inline constexpr std::uint32_t export_section_address = 0x1000;
 inline constexpr std::size_t export_name_count = export_section + 24;
 inline constexpr std::size_t export_names_address = export_section + 32;
+// Sections after the export section, each at its own 64 KiB of addresses.
+inline constexpr std::uint32_t import_section_address = 0x10000;
+inline constexpr std::uint32_t resource_section_address = 0x20000;
 }  // namespace pe_layout
 
 std::string build_pe_image(const PeImageSpec& spec = {});

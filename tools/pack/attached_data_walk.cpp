@@ -22,10 +22,14 @@ std::uint64_t little_endian(std::string_view bytes) {
   return value;
 }
 
+[[noreturn]] void fail_data(const AttachedDataSource& source, const std::string& problem) {
+  fail_bad_input(display_path(source.file) + ": " + problem);
+}
+
 // Splits the decoded stream into names, sizes and contents as the bytes arrive.
 class EntryParser {
  public:
-  explicit EntryParser(const EntryHandlers& handlers) : handlers_(handlers) {}
+  EntryParser(const AttachedDataSource& source, const EntryHandlers& handlers) : source_(source), handlers_(handlers) {}
 
   // Returns how many bytes of `bytes` belong to the entries; the rest follows the terminator.
   std::size_t feed(std::string_view bytes) {
@@ -79,7 +83,7 @@ class EntryParser {
     if (unit != 0) {
       // Longer than any name the launcher can hold: stop before it grows without bound.
       if (name_.size() == max_entry_name_length) {
-        fail_bad_input("the name of entry " + std::to_string(entries_ + 1) + " is longer than " +
+        fail_data(source_, "the name of entry " + std::to_string(entries_ + 1) + " is longer than " +
                        std::to_string(max_entry_name_length) + " UTF-16 code units");
       }
       name_.push_back(unit);
@@ -107,6 +111,7 @@ class EntryParser {
     state_ = State::name;
   }
 
+  const AttachedDataSource& source_;
   const EntryHandlers& handlers_;
   State state_ = State::name;
   std::string pending_;
@@ -149,10 +154,6 @@ class CompressedInput {
   std::uint64_t next_;
 };
 
-[[noreturn]] void fail_data(const AttachedDataSource& source, const std::string& problem) {
-  fail_bad_input(display_path(source.file) + ": " + problem);
-}
-
 void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
   const std::uint64_t stream_end = input.next();
   if (input.remaining() != trailer_size) {
@@ -175,7 +176,7 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
 
   std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> decoder(ZSTD_createDCtx(), ZSTD_freeDCtx);
   if (!decoder) fail_bad_input("out of memory for the decoder");
-  EntryParser parser(handlers);
+  EntryParser parser(source, handlers);
   WalkSummary summary;
   summary.checksummed = true;
   std::vector<char> output(ZSTD_DStreamOutSize());
