@@ -1,7 +1,9 @@
 # Building launcher executables: the plain launcher and onefile executables of applications.
 
 # Cached, so that the functions find the sources when called from an application's own folders.
-set(OSVARI_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. CACHE INTERNAL "Osvari Onefile sources")
+cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH osvari_root)
+set(OSVARI_ROOT ${osvari_root} CACHE INTERNAL "Osvari Onefile sources")
+include(${CMAKE_CURRENT_LIST_DIR}/OsvariPackTool.cmake)
 
 function(_osvari_escape_c out text)
   string(REPLACE "\\" "\\\\" text "${text}")
@@ -36,6 +38,7 @@ endfunction()
 # A GUI-subsystem launcher executable with the three constants compiled in, the manifest,
 # version information and, when PAYLOAD is given, that file as its attached data.
 function(osvari_add_launcher target)
+  _osvari_require_windows("osvari_add_launcher(${target})")
   cmake_parse_arguments(arg "" "COMPANY;PRODUCT;VERSION;PAYLOAD" "PAYLOAD_DEPENDS" ${ARGN})
   if(NOT DEFINED arg_COMPANY)
     set(arg_COMPANY "Osvari")
@@ -107,47 +110,26 @@ function(osvari_add_onefile target)
   set(option_files)
   foreach(field ICON MANIFEST)
     if(DEFINED arg_${field})
-      if(NOT EXISTS "${arg_${field}}")
+      # Relative to the calling CMakeLists.txt, as DATA.
+      cmake_path(ABSOLUTE_PATH arg_${field} BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE OUTPUT_VARIABLE file)
+      if(NOT EXISTS "${file}")
         message(FATAL_ERROR "osvari_add_onefile(${target}): ${field} '${arg_${field}}' does not exist")
       endif()
       string(TOLOWER ${field} option)
-      list(APPEND executable_options --${option} "${arg_${field}}")
-      list(APPEND option_files "${arg_${field}}")
+      list(APPEND executable_options --${option} "${file}")
+      list(APPEND option_files "${file}")
     endif()
   endforeach()
 
-  set(data_files)
-  foreach(item IN LISTS arg_DATA)
-    if(NOT EXISTS "${item}")
-      message(FATAL_ERROR "osvari_add_onefile(${target}): data '${item}' does not exist")
-    endif()
-    if(IS_DIRECTORY "${item}")
-      file(GLOB_RECURSE found CONFIGURE_DEPENDS "${item}/*")
-      list(APPEND data_files ${found})
-    else()
-      list(APPEND data_files "${item}")
-    endif()
-  endforeach()
+  _osvari_require_windows("osvari_add_onefile(${target})")
+  _osvari_main_library(main_library main_library_depends ${target} ${arg_MAIN_LIBRARY})
+  _osvari_resolve_data(data ${target} ${arg_DATA})
 
   set(level_option)
   if(arg_LEVEL)
     set(level_option --level ${arg_LEVEL})
   endif()
-
-  # The packing tool runs where the build runs: natively, or under the emulator when
-  # cross-compiling, unless a native build of it is named in OSVARI_PACK_EXECUTABLE.
-  if(OSVARI_PACK_EXECUTABLE)
-    set(pack_command ${OSVARI_PACK_EXECUTABLE})
-  else()
-    set(pack_command ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:osvari-pack>)
-    if(CMAKE_CROSSCOMPILING_EMULATOR)
-      if(NOT OSVARI_PACK_WINEPREFIX)
-        set(OSVARI_PACK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-      endif()
-      set(pack_command ${CMAKE_COMMAND} -E env WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d
-                       WINEPREFIX=${OSVARI_PACK_WINEPREFIX} ${pack_command})
-    endif()
-  endif()
+  _osvari_pack_tool(pack_command pack_depends)
 
   # The application's own launcher, kept out of the way of the finished executable.
   set(launcher ${target}_launcher)
@@ -159,12 +141,15 @@ function(osvari_add_onefile target)
   else()
     set(executable ${CMAKE_CURRENT_BINARY_DIR}/${target}.exe)
   endif()
+  # The depfile lists every file and folder read, so adding, changing, removing or renaming
+  # anything below a DATA folder packs again.
+  set(depfile ${CMAKE_CURRENT_BINARY_DIR}/${target}.exe.d)
   add_custom_command(
     OUTPUT ${executable}
     COMMAND ${pack_command} ${level_option} --launcher $<TARGET_FILE:${launcher}> ${executable_options}
-            --output ${executable} $<TARGET_FILE:${arg_MAIN_LIBRARY}> ${arg_DATA}
-    DEPENDS ${launcher} ${arg_MAIN_LIBRARY} ${data_files} ${option_files}
-            $<$<NOT:$<BOOL:${OSVARI_PACK_EXECUTABLE}>>:osvari-pack>
+            --depfile ${depfile} --output ${executable} ${main_library} ${data}
+    DEPENDS ${launcher} ${main_library_depends} ${pack_depends} ${data} ${option_files}
+    DEPFILE ${depfile}
     COMMENT "Packing ${arg_MAIN_LIBRARY} and its data into ${target}.exe"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${executable})

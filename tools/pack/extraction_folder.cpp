@@ -9,7 +9,7 @@
 #include "tools/pack/pack_error.h"
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/win32.h"
 
 #include <fstream>
 #else
