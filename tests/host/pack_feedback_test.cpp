@@ -60,5 +60,14 @@ TEST(PackFeedback, ShowsProgressOnlyOnATerminalAndNothingWhenQuiet) {
   }
 }
 
+TEST(PackFeedback, ClearsTheProgressLineWhenPackingStopsEarly) {
+  std::ostringstream out;
+  {
+    PackFeedback feedback(out, true, false, 1, 200);
+    feedback.input_read(100);
+  }
+  EXPECT_EQ(out.str(), "\rosvari-pack: packing 50% of 200 bytes\r\033[K");
+}
+
 }  // namespace
 }  // namespace osvari::pack

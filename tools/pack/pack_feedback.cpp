@@ -47,6 +47,10 @@ PackFeedback::PackFeedback(std::ostream& out, bool terminal, bool quiet, std::ui
   figures_.input_bytes = input_bytes;
 }
 
+PackFeedback::~PackFeedback() {
+  if (!finished_ && shown_percent_ >= 0) out_ << "\r\033[K" << std::flush;
+}
+
 void PackFeedback::input_read(std::uint64_t bytes) {
   read_ += bytes;
   if (!show_progress_) return;
@@ -57,6 +61,7 @@ void PackFeedback::input_read(std::uint64_t bytes) {
 }
 
 void PackFeedback::finish() {
+  finished_ = true;
   figures_.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   if (shown_percent_ >= 0) out_ << "\r\033[K";  // the progress line gives way to the summary
   if (!quiet_) out_ << "osvari-pack: " << summary_line(figures_) << '\n';

@@ -25,6 +25,9 @@ std::string human_size(std::uint64_t bytes);
 class PackFeedback {
  public:
   PackFeedback(std::ostream& out, bool terminal, bool quiet, std::uint64_t entries, std::uint64_t input_bytes);
+  ~PackFeedback();  // clears a progress line left by a failure, so its message starts a clean line
+  PackFeedback(const PackFeedback&) = delete;
+  PackFeedback& operator=(const PackFeedback&) = delete;
 
   void input_read(std::uint64_t bytes);  // progress, shown only on a terminal
   void output_written(std::uint64_t bytes) { figures_.output_bytes += bytes; }
@@ -37,6 +40,7 @@ class PackFeedback {
   PackFigures figures_;
   std::uint64_t read_ = 0;
   int shown_percent_ = -1;
+  bool finished_ = false;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
