@@ -50,8 +50,9 @@ TEST(ImportCheck, WarnsAboutEachImportNeitherPackedWhereTheLoaderLooksNorPartOfW
   const auto dll = [](std::vector<std::string> imports, std::vector<std::string> delayed = {}) {
     return build_pe_image({.imports = std::move(imports), .delay_imports = std::move(delayed)});
   };
-  const std::string warning_tail = ", which is neither packed beside it nor part of Windows (loading would fail: "
-                                   "module not found)\n";
+  const std::string warning_tail =
+      ", which is neither packed beside it nor part of Windows (loading would fail: "
+      "module not found)\n";
   const struct {
     const char* description;
     std::vector<std::string> main_imports;
@@ -61,12 +62,18 @@ TEST(ImportCheck, WarnsAboutEachImportNeitherPackedWhereTheLoaderLooksNorPartOfW
       {"system DLLs only", {"KERNEL32.dll", "msvcrt.dll", "api-ms-win-core-synch-l1-2-0.dll"}, {}, {}},
       {"not packed", {"KERNEL32.dll", "libstdc++-6.dll"}, {}, {"app.dll imports libstdc++-6.dll"}},
       {"packed beside it, in another letter case", {"libstdc++-6.dll"}, {{"LIBSTDC++-6.DLL", dll({})}}, {}},
-      {"packed, but in a folder the loader does not search", {"helper.dll"}, {{"lib/helper.dll", dll({})}},
+      {"packed, but in a folder the loader does not search",
+       {"helper.dll"},
+       {{"lib/helper.dll", dll({})}},
        {"app.dll imports helper.dll"}},
-      {"a packed DLL's own missing import", {"helper.dll"}, {{"helper.dll", dll({"zlib1.dll", "user32.dll"})}},
+      {"a packed DLL's own missing import",
+       {"helper.dll"},
+       {{"helper.dll", dll({"zlib1.dll", "user32.dll"})}},
        {"helper.dll imports zlib1.dll"}},
-      {"a plugin finds its import beside it or beside the main library", {},
-       {{"plugins/p.dll", dll({"beside.dll", "root.dll", "gone.dll"})}, {"plugins/beside.dll", dll({})},
+      {"a plugin finds its import beside it or beside the main library",
+       {},
+       {{"plugins/p.dll", dll({"beside.dll", "root.dll", "gone.dll"})},
+        {"plugins/beside.dll", dll({})},
         {"root.dll", dll({})}},
        {"plugins\\p.dll imports gone.dll"}},
       {"delay-loaded", {}, {{"late.dll", dll({}, {"missing-late.dll"})}}, {"late.dll imports missing-late.dll"}},
@@ -78,8 +85,8 @@ TEST(ImportCheck, WarnsAboutEachImportNeitherPackedWhereTheLoaderLooksNorPartOfW
     write_file(folder / "app.dll", dll(test.main_imports));
     fs::create_directories(folder / "data");
     for (const auto& [path, contents] : test.data) write_file(folder / "data" / path, contents);
-    const PackRun run = run_pack({"--quiet", "-o", (folder / "out.bin").string(), (folder / "app.dll").string(),
-                                  (folder / "data").string()});
+    const PackRun run = run_pack(
+        {"--quiet", "-o", (folder / "out.bin").string(), (folder / "app.dll").string(), (folder / "data").string()});
     EXPECT_EQ(run.exit_code, 0) << "a warning must not fail the pack";
     EXPECT_TRUE(fs::exists(folder / "out.bin"));
     std::string expected;

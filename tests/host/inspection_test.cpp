@@ -1,8 +1,7 @@
 // osvari-pack --list, --verify and --extract, run as a program on attached-data files and exes.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <zstd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>

@@ -12,9 +12,9 @@ TEST(PackFeedback, WritesSizesInBinaryUnitsWithOneDecimal) {
     std::uint64_t bytes;
     const char* text;
   } cases[] = {
-      {0, "0 bytes"},           {1, "1 byte"},         {1023, "1023 bytes"},
-      {1024, "1.0 KiB"},        {1536, "1.5 KiB"},     {1048575, "1024.0 KiB"},
-      {1048576, "1.0 MiB"},     {342255206, "326.4 MiB"}, {5ULL << 30, "5.0 GiB"},
+      {0, "0 bytes"},          {1, "1 byte"},           {1023, "1023 bytes"}, {1024, "1.0 KiB"},
+      {1536, "1.5 KiB"},       {1048575, "1024.0 KiB"}, {1048576, "1.0 MiB"}, {342255206, "326.4 MiB"},
+      {5ULL << 30, "5.0 GiB"},
   };
   for (const auto& test : cases) EXPECT_EQ(human_size(test.bytes), test.text) << test.bytes;
 }
@@ -32,8 +32,8 @@ TEST(PackFeedback, ShowsProgressOnlyOnATerminalAndNothingWhenQuiet) {
     bool quiet;
     bool progress;
     bool summary;
-  } cases[] = {{true, false, true, true}, {false, false, false, true}, {true, true, false, false},
-               {false, true, false, false}};
+  } cases[] = {
+      {true, false, true, true}, {false, false, false, true}, {true, true, false, false}, {false, true, false, false}};
   for (const auto& test : cases) {
     SCOPED_TRACE(testing::Message() << "terminal " << test.terminal << ", quiet " << test.quiet);
     std::ostringstream out;

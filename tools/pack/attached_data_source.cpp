@@ -96,7 +96,8 @@ AttachedDataSource locate_attached_data(const std::filesystem::path& file) {
   if (!data_entry) fail_bad_input(display_path(file) + ": the resource directory lies outside the file");
   const auto data_address = image->u32(*data_entry);
   const auto data_size = image->u32(*data_entry + 4);
-  if (!data_address || !data_size) fail_bad_input(display_path(file) + ": the resource directory lies outside the file");
+  if (!data_address || !data_size)
+    fail_bad_input(display_path(file) + ": the resource directory lies outside the file");
   const auto data_offset = image->file_offset(*data_address, *data_size);
   if (!data_offset || *data_offset + *data_size > size) {
     fail_bad_input(display_path(file) + ": the attached data resource lies outside the file");

@@ -37,8 +37,12 @@ class EntryParser {
     while (used < bytes.size() && !finished_) {
       const std::string_view rest = bytes.substr(used);
       switch (state_) {
-        case State::name: used += take_into(rest, 2, [this] { name_unit(); }); break;
-        case State::size: used += take_into(rest, 8, [this] { entry_size(); }); break;
+        case State::name:
+          used += take_into(rest, 2, [this] { name_unit(); });
+          break;
+        case State::size:
+          used += take_into(rest, 8, [this] { entry_size(); });
+          break;
         case State::contents: {
           const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, rest.size()));
           if (handlers_.contents) handlers_.contents(rest.substr(0, count));
@@ -61,7 +65,8 @@ class EntryParser {
     if (state_ == State::name && name_.empty() && pending_.empty()) {
       return entries_ == 0 ? "before the first entry" : "before the terminator";
     }
-    return "inside entry " + std::to_string(entries_ + 1) + (name_.empty() ? "" : " \"" + printable_entry_name(name_) + "\"");
+    return "inside entry " + std::to_string(entries_ + 1) +
+           (name_.empty() ? "" : " \"" + printable_entry_name(name_) + "\"");
   }
 
  private:
@@ -84,7 +89,7 @@ class EntryParser {
       // Longer than any name the launcher can hold: stop before it grows without bound.
       if (name_.size() == max_entry_name_length) {
         fail_data(source_, "the name of entry " + std::to_string(entries_ + 1) + " is longer than " +
-                       std::to_string(max_entry_name_length) + " UTF-16 code units");
+                               std::to_string(max_entry_name_length) + " UTF-16 code units");
       }
       name_.push_back(unit);
       return;
@@ -161,7 +166,8 @@ void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
                           std::to_string(trailer_size) + "-byte trailer");
   }
   const std::string trailer = input.read_at(stream_end, trailer_size);
-  if (trailer.substr(0, 5) != std::string(5, '\0') || little_endian(std::string_view(trailer).substr(5)) != source.size - 8) {
+  if (trailer.substr(0, 5) != std::string(5, '\0') ||
+      little_endian(std::string_view(trailer).substr(5)) != source.size - 8) {
     fail_data(source, "the trailer does not hold five zero bytes and the count of bytes before its value");
   }
 }
@@ -170,7 +176,8 @@ void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
 
 WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHandlers& handlers) {
   CompressedInput input(source, attached_data_header.size());
-  if (source.size < attached_data_header.size() || input.read_at(0, attached_data_header.size()) != attached_data_header) {
+  if (source.size < attached_data_header.size() ||
+      input.read_at(0, attached_data_header.size()) != attached_data_header) {
     fail_data(source, "no attached data header (the first three bytes are not KAY)");
   }
 
@@ -205,7 +212,8 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
       ZSTD_outBuffer out{output.data(), output.size(), 0};
       const std::size_t result = ZSTD_decompressStream(decoder.get(), &out, &in);
       if (ZSTD_isError(result)) {
-        fail_data(source, "cannot decode the compressed stream " + parser.position() + ": " + ZSTD_getErrorName(result));
+        fail_data(source,
+                  "cannot decode the compressed stream " + parser.position() + ": " + ZSTD_getErrorName(result));
       }
       const std::string_view decoded(output.data(), out.pos);
       const std::size_t used = parser.finished() ? 0 : parser.feed(decoded);

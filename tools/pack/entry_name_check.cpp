@@ -13,7 +13,8 @@ std::string entry_name_problem(std::u16string_view name) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = name.find(u'\\', start);
-    const std::u16string_view component = name.substr(start, end == std::u16string_view::npos ? name.npos : end - start);
+    const std::u16string_view component =
+        name.substr(start, end == std::u16string_view::npos ? name.npos : end - start);
     if (std::string problem = name_component_problem(component); !problem.empty()) {
       return "has a component that " + problem;
     }

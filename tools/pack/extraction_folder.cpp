@@ -9,9 +9,9 @@
 #include "tools/pack/pack_error.h"
 
 #ifdef _WIN32
-#include "platform/win32.h"
-
 #include <fstream>
+
+#include "platform/win32.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -183,8 +183,8 @@ void ExtractionFolder::begin(std::u16string_view name) {
     if (next < 0) {
       const int error = errno;
       struct stat status {};
-      const bool is_link = ::fstatat(folder, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                           S_ISLNK(status.st_mode);
+      const bool is_link =
+          ::fstatat(folder, component.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode);
       step_down(-1);
       if (is_link) fail_link(joined(state_->root, components, i + 1));
       fail_system("cannot open the folder " + joined(state_->root, components, i + 1), error);

@@ -14,14 +14,14 @@ namespace {
 
 // Lower case, without ".dll".
 constexpr std::array windows_dlls = {
-    "advapi32", "avrt",     "bcrypt",   "cfgmgr32", "comctl32", "comdlg32", "crypt32",  "cryptbase", "d2d1",
-    "dbghelp",  "dinput8",  "dnsapi",   "dsound",   "dwmapi",   "dwrite",   "dxgi",     "dxva2",     "gdi32",
-    "gdiplus",  "glu32",    "hid",      "imm32",    "iphlpapi", "kernel32", "kernelbase", "mpr",     "msimg32",
-    "msi",      "msvcp_win", "msvcrt",  "mswsock",  "ncrypt",   "netapi32", "normaliz", "ntdll",     "ole32",
-    "oleacc",   "oleaut32", "opengl32", "powrprof", "propsys",  "psapi",    "rpcrt4",   "secur32",   "setupapi",
-    "shcore",   "shell32",  "shlwapi",  "sspicli",  "ucrtbase", "urlmon",   "user32",   "userenv",   "usp10",
-    "uxtheme",  "version",  "winhttp",  "wininet",  "winmm",    "winspool", "wintrust", "winusb",    "wldap32",
-    "ws2_32",   "wsock32",  "wtsapi32", "xinput1_4", "xinput9_1_0",
+    "advapi32", "avrt",      "bcrypt",   "cfgmgr32",  "comctl32",    "comdlg32", "crypt32",    "cryptbase", "d2d1",
+    "dbghelp",  "dinput8",   "dnsapi",   "dsound",    "dwmapi",      "dwrite",   "dxgi",       "dxva2",     "gdi32",
+    "gdiplus",  "glu32",     "hid",      "imm32",     "iphlpapi",    "kernel32", "kernelbase", "mpr",       "msimg32",
+    "msi",      "msvcp_win", "msvcrt",   "mswsock",   "ncrypt",      "netapi32", "normaliz",   "ntdll",     "ole32",
+    "oleacc",   "oleaut32",  "opengl32", "powrprof",  "propsys",     "psapi",    "rpcrt4",     "secur32",   "setupapi",
+    "shcore",   "shell32",   "shlwapi",  "sspicli",   "ucrtbase",    "urlmon",   "user32",     "userenv",   "usp10",
+    "uxtheme",  "version",   "winhttp",  "wininet",   "winmm",       "winspool", "wintrust",   "winusb",    "wldap32",
+    "ws2_32",   "wsock32",   "wtsapi32", "xinput1_4", "xinput9_1_0",
 };
 
 std::string lower_ascii(std::string_view text) {

@@ -34,12 +34,13 @@ WalkSummary verify_walk(const AttachedDataSource& source) {
   EntryHandlers handlers;
   handlers.begin = [&](std::u16string_view name, std::uint64_t) {
     ++index;
-    const std::string where = display_path(source.file) + ": entry " + std::to_string(index) + " \"" +
-                              printable_entry_name(name) + "\"";
+    const std::string where =
+        display_path(source.file) + ": entry " + std::to_string(index) + " \"" + printable_entry_name(name) + "\"";
     if (const std::string problem = entry_name_problem(name); !problem.empty()) {
       fail_bad_input(where + ": the name " + problem);
     }
-    if (index == 1 && !ends_with_dll(name)) fail_bad_input(where + ": the main library's name does not end in \".dll\"");
+    if (index == 1 && !ends_with_dll(name))
+      fail_bad_input(where + ": the main library's name does not end in \".dll\"");
   };
   return walk_attached_data(source, handlers);
 }
@@ -63,8 +64,8 @@ void verify_attached_data(const std::filesystem::path& file, std::ostream& out) 
   const AttachedDataSource source = locate_attached_data(file);
   const WalkSummary summary = verify_walk(source);
   out << "OK: " << display_path(file) << ": " << summary.entries << (summary.entries == 1 ? " entry, " : " entries, ")
-      << summary.content_bytes << " bytes, "
-      << (summary.checksummed ? "checksum verified" : "no checksum to verify") << '\n';
+      << summary.content_bytes << " bytes, " << (summary.checksummed ? "checksum verified" : "no checksum to verify")
+      << '\n';
 }
 
 void extract_attached_data(const std::filesystem::path& file, const std::filesystem::path& directory) {
@@ -81,10 +82,17 @@ void extract_attached_data(const std::filesystem::path& file, const std::filesys
 int run_inspection(const PackOptions& options) {
   const std::filesystem::path file = path_from_argument(options.inspected_file);
   switch (options.mode) {
-    case PackMode::list: list_attached_data(file, std::cout); break;
-    case PackMode::verify: verify_attached_data(file, std::cout); break;
-    case PackMode::extract: extract_attached_data(file, path_from_argument(options.extract_directory)); break;
-    case PackMode::pack: break;
+    case PackMode::list:
+      list_attached_data(file, std::cout);
+      break;
+    case PackMode::verify:
+      verify_attached_data(file, std::cout);
+      break;
+    case PackMode::extract:
+      extract_attached_data(file, path_from_argument(options.extract_directory));
+      break;
+    case PackMode::pack:
+      break;
   }
   std::cout.flush();
   return 0;

@@ -32,9 +32,9 @@ std::string human_size(std::uint64_t bytes) {
 }
 
 std::string summary_line(const PackFigures& figures) {
-  const double ratio = figures.input_bytes == 0
-                           ? 0
-                           : 100.0 * static_cast<double>(figures.output_bytes) / static_cast<double>(figures.input_bytes);
+  const double ratio = figures.input_bytes == 0 ? 0
+                                                : 100.0 * static_cast<double>(figures.output_bytes) /
+                                                      static_cast<double>(figures.input_bytes);
   return std::to_string(figures.entries) + (figures.entries == 1 ? " entry, " : " entries, ") +
          human_size(figures.input_bytes) + " in, " + human_size(figures.output_bytes) + " out (" + one_decimal(ratio) +
          "%), " + one_decimal(figures.seconds) + " s";

@@ -31,7 +31,7 @@ class PackFeedback {
 
   void input_read(std::uint64_t bytes);  // progress, shown only on a terminal
   void output_written(std::uint64_t bytes) { figures_.output_bytes += bytes; }
-  void finish();                         // clears the progress line and prints the summary
+  void finish();  // clears the progress line and prints the summary
 
  private:
   std::ostream& out_;

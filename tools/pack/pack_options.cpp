@@ -49,7 +49,9 @@ void set_executable_option(const std::string& name, const std::string& value, Pa
 }
 
 void choose_mode(PackOptions& options, PackMode mode, const std::string& option) {
-  if (options.mode != PackMode::pack) fail_usage(option + " cannot be combined with another of --list, --verify, --extract");
+  if (options.mode != PackMode::pack) {
+    fail_usage(option + " cannot be combined with another of --list, --verify, --extract");
+  }
   options.mode = mode;
 }
 
