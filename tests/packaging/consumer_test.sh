@@ -36,7 +36,7 @@ expected=$'arguments: 3\nlauncher directory set: yes'
 if [ "$(printf '%s' "$output" | tr -d '\r')" != "$expected" ] || [ "$code" -ne 42 ]; then
   echo "unexpected result: exit code $code, output:"; echo "$output"; exit 1
 fi
-headers=$(x86_64-w64-mingw32-objdump -x "$work/consumer-app.exe")
+headers=$(x86_64-w64-mingw32-objdump -x "$exe")
 grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$headers" || { echo "CONSOLE did not make a console program"; exit 1; }
 grep -q 'Entry: ID: 0x00000e,' <<<"$headers" || { echo "ICON left no icon group in the executable"; exit 1; }
 echo "consumer-app.exe ran from one file: exit code $code"

@@ -62,12 +62,20 @@ run_app() { # executable -> checks its output and exit code
 }
 run_app "$work/app.exe"
 
+# Looked into with the same osvari-pack: verified, listed and extracted.
+quietly "$pack" --verify "$work/app.exe"
+listing=$("$pack" --list "$work/app.exe") || fail "app.exe cannot be listed"
+grep -q '  sub\\deeper.txt$' <<<"$listing" || fail "the listing of app.exe lacks sub\\deeper.txt: $listing"
+quietly "$pack" --extract "$work/extracted" "$work/app.exe"
+cmp "$work/data/sub/deeper.txt" "$work/extracted/sub/deeper.txt" || fail "extracting app.exe changed sub/deeper.txt"
+
 quietly openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
   -subj "/CN=Osvari Onefile test signer"
 quietly osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Linux Packed" \
   -in "$work/app.exe" -out "$work/signed.exe"
 quietly osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe"
 run_app "$work/signed.exe"
+quietly "$pack" --verify "$work/signed.exe"
 
 # Packing a signed executable again leaves no broken signature behind, and says so.
 notes=$("$pack" --level 3 --launcher "$work/signed.exe" --output "$work/repacked.exe" "$main_library" 2>&1)

@@ -44,10 +44,6 @@ std::string joined(const fs::path& directory, const std::vector<std::u16string>&
   return text;
 }
 
-[[noreturn]] void fail_system(const std::string& what, int error) {
-  fail_bad_input(what + ": " + std::error_code(error, std::generic_category()).message());
-}
-
 [[noreturn]] void fail_link(const std::string& path) {
   fail_bad_input("refusing to write through " + path + ": it is a link, which could lead outside the folder");
 }
@@ -120,6 +116,14 @@ void ExtractionFolder::finish() {
 }
 
 #else
+
+namespace {
+
+[[noreturn]] void fail_system(const std::string& what, int error) {
+  fail_bad_input(what + ": " + std::error_code(error, std::generic_category()).message());
+}
+
+}  // namespace
 
 // POSIX: every folder is opened relative to the one before with O_NOFOLLOW, and the file is
 // renamed into place, which replaces a link of that name instead of writing through it.
