@@ -201,9 +201,10 @@ TEST_F(Inspection, RefusesNamesTheLauncherWouldNotUnpackAndExtractsNothing) {
   } cases[] = {
       {"parent component", u"..\\evil.txt", "has a component that is \"..\""},
       {"parent further down", u"a\\..\\..\\evil.txt", "has a component that is \"..\""},
-      {"parent through a slash", u"a/../../evil.txt", "could reach outside the folder it is unpacked into"},
+      // Slashes are refused by one rule or another; which one names them may change.
+      {"parent through a slash", u"a/../../evil.txt", ""},
       {"leading backslash", u"\\evil.txt", "has a component that is empty"},
-      {"leading slash", u"/evil.txt", "could reach outside the folder it is unpacked into"},
+      {"leading slash", u"/evil.txt", ""},
       {"drive", u"C:evil.txt", "has a component that contains a colon"},
       {"stream", u"file.txt:stream", "has a component that contains a colon"},
       {"empty component", u"a\\\\b.txt", "has a component that is empty"},
@@ -219,6 +220,7 @@ TEST_F(Inspection, RefusesNamesTheLauncherWouldNotUnpackAndExtractsNothing) {
       EXPECT_EQ(run.exit_code, 1) << option;
       EXPECT_NE(run.errors.find(": entry 2 \""), std::string::npos) << run.errors;
       EXPECT_NE(run.errors.find("\": the name " + test.message), std::string::npos) << option << ": " << run.errors;
+      EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
     }
     EXPECT_FALSE(fs::exists(extracted()));
     expect_canaries_intact();
