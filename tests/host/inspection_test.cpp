@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "tests/host/executable_image_builder.h"
 #include "tests/host/pack_test_support.h"
 #include "tests/host/pe_image_builder.h"
 #include "tools/pack/attached_data_format.h"
@@ -98,10 +99,21 @@ TEST_F(Inspection, ListsEntriesWithSizesMainLibraryFirstThenATotal) {
                             std::string(14 - total.size(), ' ') + total + "  total in 5 entries\n");
 }
 
+// A launcher-shaped executable whose resources are `rcdata` (RCDATA resources by id) and a manifest.
+std::string executable_with(const std::vector<std::pair<std::uint32_t, std::string>>& rcdata) {
+  pack::ResourceTable table;
+  table.add({pack::resource_id(pack::resource_type_manifest), pack::resource_id(1),
+             pack::resource_id(pack::language_english_us), "<assembly/>", 0});
+  for (const auto& [id, data] : rcdata) {
+    table.add({pack::resource_id(pack::resource_type_rcdata), pack::resource_id(id),
+               pack::resource_id(pack::language_neutral), data, 0});
+  }
+  return build_executable_image({.resources = resources_of(table), .relocations_after_resources = true});
+}
+
 TEST_F(Inspection, ReadsTheAttachedDataOfAnExecutableFromItsResource) {
   const std::string data = attached(decoded_stream(sample), true);
-  const std::string exe = build_pe_image({.characteristics = 0x0022, .export_directory = false, .rcdata = data});
-  const PackRun list = inspect({"--list"}, exe, "app.exe");
+  const PackRun list = inspect({"--list"}, executable_with({{26, "other"}, {27, data}}), "app.exe");
   EXPECT_EQ(list.exit_code, 0) << list.errors;
   EXPECT_NE(list.output.find("  app.dll\n"), std::string::npos) << list.output;
   EXPECT_NE(list.output.find("total in 5 entries"), std::string::npos) << list.output;
@@ -112,12 +124,36 @@ TEST_F(Inspection, ReadsTheAttachedDataOfAnExecutableFromItsResource) {
                                std::to_string(main_library.size() + 70020) + " bytes, checksum verified\n");
 
   // Another resource id, or none at all, is an executable without attached data.
-  for (const auto& other : {build_pe_image({.rcdata = data, .rcdata_id = 26}), build_pe_image()}) {
+  for (const std::string& other : {executable_with({{26, data}}), executable_with({})}) {
     const PackRun run = inspect({"--verify"}, other, "other.exe");
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.errors, "osvari-pack: " + (folder / "other.exe").string() +
                               ": an executable without attached data (no RCDATA resource 27)\n");
   }
+  const PackRun cut = inspect({"--list"}, executable_with({{27, data}}).substr(0, 0x900), "cut.exe");
+  EXPECT_EQ(cut.exit_code, 1);
+  EXPECT_TRUE(cut.errors.starts_with("osvari-pack: " + (folder / "cut.exe").string() + " is cut short")) << cut.errors;
+}
+
+TEST_F(Inspection, ReadsBackWhatPackingWithALauncherWrote) {
+  write_file(folder / "launcher.exe", executable_with({{5, "keep me"}}));
+  write_file(folder / "app.dll", main_library);
+  write_file(folder / "data/nested/notes.txt", "notes");
+  const PackRun packed =
+      run_pack({"--quiet", "--level", "3", "--launcher", (folder / "launcher.exe").string(), "-o",
+                (folder / "app.exe").string(), (folder / "app.dll").string(), (folder / "data").string()});
+  ASSERT_EQ(packed.exit_code, 0) << packed.errors;
+  const PackRun list = run_pack({"--list", (folder / "app.exe").string()});
+  EXPECT_EQ(list.exit_code, 0) << list.errors;
+  const std::string size = std::to_string(main_library.size());
+  const std::string total = std::to_string(main_library.size() + 5);
+  EXPECT_EQ(list.output, std::string(14 - size.size(), ' ') + size + "  app.dll\n" +
+                             "             5  nested\\notes.txt\n" + std::string(14 - total.size(), ' ') + total +
+                             "  total in 2 entries\n");
+  EXPECT_EQ(run_pack({"--verify", (folder / "app.exe").string()}).exit_code, 0);
+  EXPECT_EQ(run_pack({"--extract", extracted(), (folder / "app.exe").string()}).exit_code, 0);
+  EXPECT_EQ(read_file(folder / "extracted/nested/notes.txt"), "notes");
+  EXPECT_TRUE(read_file(folder / "extracted/app.dll") == main_library);
 }
 
 TEST_F(Inspection, VerifiesGoodDataWithAndWithoutChecksumAndAcrossTwoFrames) {

@@ -45,24 +45,6 @@ std::string import_section(const PeImageSpec& spec, std::uint32_t& imports_size,
   return section;
 }
 
-// Type, name and language tables of one entry each, the data entry, then the bytes.
-std::string resource_section(const PeImageSpec& spec) {
-  using namespace pe_layout;
-  std::string section(88, '\0');
-  const auto table = [&](std::size_t at, std::uint32_t id, std::uint32_t target) {
-    put_u16(section, at + 14, 1);
-    put_u32(section, at + 16, id);
-    put_u32(section, at + 20, target);
-  };
-  table(0, 10, 0x80000000U | 24);
-  table(24, spec.rcdata_id, 0x80000000U | 48);
-  table(48, 1033, 72);
-  put_u32(section, 72, resource_section_address + 88);
-  put_u32(section, 76, static_cast<std::uint32_t>(spec.rcdata->size()));
-  section.append(*spec.rcdata);
-  return section;
-}
-
 }  // namespace
 
 std::string build_pe_image(const PeImageSpec& spec) {
@@ -142,11 +124,6 @@ std::string build_pe_image(const PeImageSpec& spec) {
     add_section(".idata", import_section_address, import_section(spec, imports_size, delay_offset, delay_size));
     if (!spec.imports.empty()) set_directory(1, import_section_address, imports_size);
     if (!spec.delay_imports.empty()) set_directory(13, import_section_address + delay_offset, delay_size);
-  }
-  if (spec.rcdata) {
-    const std::string resources = resource_section(spec);
-    add_section(".rsrc", resource_section_address, resources);
-    set_directory(2, resource_section_address, static_cast<std::uint32_t>(resources.size()));
   }
   return image;
 }

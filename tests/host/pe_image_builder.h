@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +14,6 @@ struct PeImageSpec {
   std::vector<std::string> export_names = {"run_code"};
   std::vector<std::string> imports = {};      // DLL names in the import table
   std::vector<std::string> delay_imports = {};  // DLL names in the delay-load import table
-  // An RT_RCDATA (type 10) resource with this id and these bytes, in a section of its own.
-  std::optional<std::string> rcdata = {};
-  std::uint32_t rcdata_id = 27;
 };
 
 // Where the builder puts things, for tests that damage an image on purpose.
@@ -35,9 +31,8 @@ inline constexpr std::size_t export_section = 0x200;  // file offset of the expo
 inline constexpr std::uint32_t export_section_address = 0x1000;
 inline constexpr std::size_t export_name_count = export_section + 24;
 inline constexpr std::size_t export_names_address = export_section + 32;
-// Sections after the export section, each at its own 64 KiB of addresses.
+// The import section, after the export section.
 inline constexpr std::uint32_t import_section_address = 0x10000;
-inline constexpr std::uint32_t resource_section_address = 0x20000;
 }  // namespace pe_layout
 
 std::string build_pe_image(const PeImageSpec& spec = {});

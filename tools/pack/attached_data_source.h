@@ -1,21 +1,20 @@
-// Where the attached data of a file lies: all of an attached-data file, or the RCDATA resource
-// 27 of an executable, found by reading its resource directory (no system calls).
+// The attached data of a file: all of an attached-data file, or the RCDATA resource 27 of an
+// executable, read through the packer's own resource reader (no system calls).
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace osvari::pack {
 
 struct AttachedDataSource {
-  std::filesystem::path file;
-  std::uint64_t offset = 0;  // of the first header byte in the file
-  std::uint64_t size = 0;
+  std::filesystem::path file;  // for messages
+  std::string bytes;
   bool in_executable = false;
 };
 
 // Throws PackError (bad input) when the file cannot be read, or is an executable without the
-// resource, or neither an executable nor something that starts like attached data.
-AttachedDataSource locate_attached_data(const std::filesystem::path& file);
+// resource (or a damaged one), or neither an executable nor something that starts like attached data.
+AttachedDataSource read_attached_data_of(const std::filesystem::path& file);
 
 }  // namespace osvari::pack

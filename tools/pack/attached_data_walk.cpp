@@ -2,7 +2,6 @@
 
 #include <zstd.h>
 
-#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -127,35 +126,23 @@ class EntryParser {
   bool finished_ = false;
 };
 
-// The compressed bytes between the header and the end of the attached data, read in chunks.
+// The compressed bytes between the header and the end of the attached data, taken in chunks.
 class CompressedInput {
  public:
-  CompressedInput(const AttachedDataSource& source, std::uint64_t start)
-      : stream_(source.file, std::ios::binary), source_(source), next_(start) {
-    if (!stream_) fail_bad_input("cannot read " + display_path(source.file));
-  }
+  CompressedInput(const AttachedDataSource& source, std::uint64_t start) : bytes_(source.bytes), next_(start) {}
 
-  // Reads up to `wanted` bytes at the absolute position `position` within the attached data.
-  std::string read_at(std::uint64_t position, std::size_t wanted) {
-    const std::uint64_t available = source_.size - std::min(position, source_.size);
-    std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(wanted, available)), '\0');
-    if (bytes.empty()) return bytes;
-    stream_.clear();
-    stream_.seekg(static_cast<std::streamoff>(source_.offset + position));
-    stream_.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (stream_.gcount() != static_cast<std::streamsize>(bytes.size())) {
-      fail_bad_input("cannot read " + display_path(source_.file) + " (it became shorter)");
-    }
-    return bytes;
+  // Up to `wanted` bytes at `position` within the attached data.
+  std::string_view read_at(std::uint64_t position, std::size_t wanted) const {
+    if (position >= bytes_.size()) return {};
+    return bytes_.substr(static_cast<std::size_t>(position), wanted);
   }
 
   std::uint64_t next() const { return next_; }
   void advance(std::uint64_t count) { next_ += count; }
-  std::uint64_t remaining() const { return source_.size - std::min(next_, source_.size); }
+  std::uint64_t remaining() const { return bytes_.size() - std::min<std::uint64_t>(next_, bytes_.size()); }
 
  private:
-  std::ifstream stream_;
-  const AttachedDataSource& source_;
+  std::string_view bytes_;
   std::uint64_t next_;
 };
 
@@ -165,9 +152,8 @@ void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
     fail_data(source, std::to_string(input.remaining()) + " bytes follow the compressed stream instead of the " +
                           std::to_string(trailer_size) + "-byte trailer");
   }
-  const std::string trailer = input.read_at(stream_end, trailer_size);
-  if (trailer.substr(0, 5) != std::string(5, '\0') ||
-      little_endian(std::string_view(trailer).substr(5)) != source.size - 8) {
+  const std::string_view trailer = input.read_at(stream_end, trailer_size);
+  if (trailer.substr(0, 5) != std::string(5, '\0') || little_endian(trailer.substr(5)) != source.bytes.size() - 8) {
     fail_data(source, "the trailer does not hold five zero bytes and the count of bytes before its value");
   }
 }
@@ -176,7 +162,7 @@ void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
 
 WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHandlers& handlers) {
   CompressedInput input(source, attached_data_header.size());
-  if (source.size < attached_data_header.size() ||
+  if (source.bytes.size() < attached_data_header.size() ||
       input.read_at(0, attached_data_header.size()) != attached_data_header) {
     fail_data(source, "no attached data header (the first three bytes are not KAY)");
   }
@@ -194,9 +180,9 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
   while (!parser.finished() || frame_open) {
     if (!frame_open) {
       // The magic number, then the frame header descriptor, whose bit 2 says "checksum follows".
-      const std::string start = input.read_at(input.next(), 5);
+      const std::string_view start = input.read_at(input.next(), 5);
       if (start.empty()) fail_data(source, "the data ends " + parser.position());
-      if (start.size() < 5 || little_endian(std::string_view(start).substr(0, 4)) != zstd_frame_magic) {
+      if (start.size() < 5 || little_endian(start.substr(0, 4)) != zstd_frame_magic) {
         fail_data(source, "no Zstandard frame at byte " + std::to_string(input.next()) + ": the data ends " +
                               parser.position());
       }
@@ -204,7 +190,7 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
       ++summary.frames;
       frame_open = true;
     }
-    const std::string chunk = input.read_at(input.next(), input_chunk);
+    const std::string_view chunk = input.read_at(input.next(), input_chunk);
     if (chunk.empty()) fail_data(source, "the compressed stream is cut short " + parser.position());
     ZSTD_inBuffer in{chunk.data(), chunk.size(), 0};
     // Drain this chunk; a call stops at the end of a frame, leaving what follows unread.

@@ -48,7 +48,7 @@ WalkSummary verify_walk(const AttachedDataSource& source) {
 }  // namespace
 
 void list_attached_data(const std::filesystem::path& file, std::ostream& out) {
-  const AttachedDataSource source = locate_attached_data(file);
+  const AttachedDataSource source = read_attached_data_of(file);
   constexpr std::size_t width = 14;
   // Lines are printed as the walk reaches each entry: a damaged stream still shows what came before.
   EntryHandlers handlers;
@@ -61,7 +61,7 @@ void list_attached_data(const std::filesystem::path& file, std::ostream& out) {
 }
 
 void verify_attached_data(const std::filesystem::path& file, std::ostream& out) {
-  const AttachedDataSource source = locate_attached_data(file);
+  const AttachedDataSource source = read_attached_data_of(file);
   const WalkSummary summary = verify_walk(source);
   out << "OK: " << display_path(file) << ": " << summary.entries << (summary.entries == 1 ? " entry, " : " entries, ")
       << summary.content_bytes << " bytes, " << (summary.checksummed ? "checksum verified" : "no checksum to verify")
@@ -69,7 +69,7 @@ void verify_attached_data(const std::filesystem::path& file, std::ostream& out) 
 }
 
 void extract_attached_data(const std::filesystem::path& file, const std::filesystem::path& directory) {
-  const AttachedDataSource source = locate_attached_data(file);
+  const AttachedDataSource source = read_attached_data_of(file);
   verify_walk(source);
   ExtractionFolder folder(directory);
   EntryHandlers handlers;

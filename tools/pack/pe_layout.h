@@ -1,4 +1,4 @@
-// The parts of a PE image that inspection and the import check read: data directories and
+// The parts of a PE image that the import check reads: data directories and
 // sections, with addresses mapped to file offsets. Every read is bounds-checked.
 #pragma once
 
@@ -17,7 +17,6 @@ struct PeDataDirectory {
 };
 
 inline constexpr int pe_import_directory = 1;
-inline constexpr int pe_resource_directory = 2;
 inline constexpr int pe_delay_import_directory = 13;
 
 class PeLayout {
