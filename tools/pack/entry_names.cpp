@@ -108,6 +108,15 @@ std::u16string fold_letter_case(std::u16string_view name) {
   return folded;
 }
 
+bool ends_in_dll(std::u16string_view name) {
+  if (name.size() < 4) return false;
+  std::u16string suffix(name.substr(name.size() - 4));
+  for (char16_t& unit : suffix) {
+    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+  }
+  return suffix == u".dll";
+}
+
 std::string name_component_problem(std::u16string_view component) {
   // The launcher refuses the same names, with the same rules.
   switch (entry_component_problem(component)) {

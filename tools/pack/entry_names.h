@@ -26,6 +26,9 @@ std::string name_component_problem(std::u16string_view component);
 // Letters outside those blocks stay as they are.
 std::u16string fold_letter_case(std::u16string_view name);
 
+// Whether `name` ends in ".dll" in any letter case, as a name the loader takes for a DLL.
+bool ends_in_dll(std::u16string_view name);
+
 // The entry name of `components` (file names, outermost first), joined with backslashes.
 // Throws PackError (bad input) naming `source` when a component is not valid UTF-8 (POSIX),
 // fails name_component_problem, or the name is longer than max_entry_name_length.

@@ -68,8 +68,8 @@ void warn_about_missing_imports(const std::vector<PackEntry>& entries, std::ostr
   const std::string main_folder = folder_of(lower_ascii(utf16_to_utf8(entries.front().name)));
 
   for (const PackEntry& entry : entries) {
+    if (!ends_in_dll(entry.name)) continue;
     const std::string name = utf16_to_utf8(entry.name);
-    if (!lower_ascii(name).ends_with(".dll")) continue;
     const auto imports = imports_of(entry.source);
     if (!imports) continue;  // not a PE image: nothing the loader will resolve
     const std::string folder = folder_of(lower_ascii(name));

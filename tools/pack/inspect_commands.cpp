@@ -13,15 +13,6 @@
 namespace osvari::pack {
 namespace {
 
-bool ends_with_dll(std::u16string_view name) {
-  if (name.size() < 4) return false;
-  std::u16string suffix(name.substr(name.size() - 4));
-  for (char16_t& unit : suffix) {
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-  }
-  return suffix == u".dll";
-}
-
 std::string right_aligned(std::uint64_t value, std::size_t width) {
   std::string text = std::to_string(value);
   if (text.size() < width) text.insert(0, width - text.size(), ' ');
@@ -39,7 +30,7 @@ WalkSummary verify_walk(const AttachedDataSource& source) {
     if (const std::string problem = entry_name_problem(name); !problem.empty()) {
       fail_bad_input(where + ": the name " + problem);
     }
-    if (index == 1 && !ends_with_dll(name))
+    if (index == 1 && !ends_in_dll(name))
       fail_bad_input(where + ": the main library's name does not end in \".dll\"");
   };
   return walk_attached_data(source, handlers);

@@ -50,15 +50,6 @@ void add_directory(const fs::path& directory, std::vector<fs::path>& components,
   if (error) fail_unreadable(directory, error);
 }
 
-bool ends_with_dll(std::u16string_view name) {
-  if (name.size() < 4) return false;
-  std::u16string suffix(name.substr(name.size() - 4));
-  for (char16_t& unit : suffix) {
-    if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-  }
-  return suffix == u".dll";
-}
-
 // Windows compares names without regard to letter case: two entries whose names differ only
 // in case would land in one file, and a file named like a folder of another entry would keep
 // that entry from being written.
@@ -102,7 +93,7 @@ std::vector<PackEntry> collect_pack_entries(const fs::path& main_library, const 
   }
   entries.push_back(make_entry({main_library.filename()}, main_library));
   // The launcher loads it by this name; without ".dll" the system would append one.
-  if (!ends_with_dll(entries.front().name)) {
+  if (!ends_in_dll(entries.front().name)) {
     fail_bad_input("the main library's name does not end in \".dll\": " + display_path(main_library));
   }
 
