@@ -1,5 +1,6 @@
 #include "tools/pack/pe_layout.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -67,6 +68,13 @@ PeDataDirectory PeLayout::directory(int index) const {
   return directories_[static_cast<std::size_t>(index)];
 }
 
+bool PeLayout::section_data_within_image() const {
+  std::array<unsigned char, 1> last{};
+  return std::all_of(sections_.begin(), sections_.end(), [&](const Section& section) {
+    return section.raw_size == 0 || reader_(std::uint64_t{section.raw_offset} + section.raw_size - 1, last);
+  });
+}
+
 std::optional<std::uint64_t> PeLayout::file_offset(std::uint32_t address, std::uint32_t length) const {
   for (const Section& section : sections_) {
     const std::uint64_t extent = section.virtual_size != 0 ? section.virtual_size : section.raw_size;
@@ -78,18 +86,22 @@ std::optional<std::uint64_t> PeLayout::file_offset(std::uint32_t address, std::u
   return std::nullopt;
 }
 
-std::optional<std::uint16_t> PeLayout::u16(std::uint64_t offset) const {
+std::optional<std::uint16_t> read_u16(const ImageReader& reader, std::uint64_t offset) {
   std::array<unsigned char, 2> b{};
-  if (!reader_(offset, b)) return std::nullopt;
+  if (!reader(offset, b)) return std::nullopt;
   return static_cast<std::uint16_t>(b[0] | (b[1] << 8));
 }
 
-std::optional<std::uint32_t> PeLayout::u32(std::uint64_t offset) const {
+std::optional<std::uint32_t> read_u32(const ImageReader& reader, std::uint64_t offset) {
   std::array<unsigned char, 4> b{};
-  if (!reader_(offset, b)) return std::nullopt;
+  if (!reader(offset, b)) return std::nullopt;
   return static_cast<std::uint32_t>(b[0]) | (static_cast<std::uint32_t>(b[1]) << 8) |
          (static_cast<std::uint32_t>(b[2]) << 16) | (static_cast<std::uint32_t>(b[3]) << 24);
 }
+
+std::optional<std::uint16_t> PeLayout::u16(std::uint64_t offset) const { return read_u16(reader_, offset); }
+
+std::optional<std::uint32_t> PeLayout::u32(std::uint64_t offset) const { return read_u32(reader_, offset); }
 
 std::optional<std::uint32_t> PeLayout::u32_at_address(std::uint32_t address) const {
   const auto offset = file_offset(address, 4);

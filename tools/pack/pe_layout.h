@@ -16,8 +16,13 @@ struct PeDataDirectory {
   std::uint32_t size = 0;
 };
 
+inline constexpr int pe_export_directory = 0;
 inline constexpr int pe_import_directory = 1;
 inline constexpr int pe_delay_import_directory = 13;
+
+// Little-endian values read through `reader`; no value when the bytes are not all there.
+std::optional<std::uint16_t> read_u16(const ImageReader& reader, std::uint64_t offset);
+std::optional<std::uint32_t> read_u32(const ImageReader& reader, std::uint64_t offset);
 
 class PeLayout {
  public:
@@ -25,6 +30,9 @@ class PeLayout {
   static std::optional<PeLayout> read(const ImageReader& reader);
 
   PeDataDirectory directory(int index) const;
+  // True when every section's file data lies within the image: a cut-off file keeps its
+  // headers, and only its last section's data shows the loss.
+  bool section_data_within_image() const;
   // The file offset of `length` bytes at `address`, when they lie in one section's file data.
   std::optional<std::uint64_t> file_offset(std::uint32_t address, std::uint32_t length) const;
   std::optional<std::uint16_t> u16(std::uint64_t offset) const;
