@@ -1,5 +1,6 @@
 #include "launcher/run_launcher.h"
 
+#include "launcher/cached_run.h"
 #include "launcher/child_environment.h"
 #include "launcher/child_launch.h"
 #include "launcher/error_reporting.h"
@@ -60,6 +61,9 @@ int run_launcher() {
   const bool expanded = expand_runtime_spec(unpack_directory(), unpack_directory_spec);
   find_attached_data();
   if (!expanded) fatal_expand_error(unpack_directory_spec);
+  const CacheIndexResult cache = read_attached_cache_index();
+  if (cache.status == CacheIndexStatus::malformed) fatal_error("Error, couldn't decode attached data.");
+  if (cache.status == CacheIndexStatus::present) return run_cached(role, cache.index, argument_count, argument_vector);
   if (!role.is_child()) take_fresh_unpack_directory();
   install_console_control_handler();
   open_attached_data();

@@ -5,6 +5,7 @@ namespace {
 
 std::atomic<bool> unpack_flag{false};
 std::atomic<bool> directory_created{false};
+std::atomic<bool> directory_kept{false};
 std::atomic<RawHandle> published_child{nullptr};
 
 }  // namespace
@@ -21,6 +22,10 @@ bool unpack_flag_raised() { return unpack_flag.load(); }
 void mark_unpack_directory_created() { directory_created.store(true); }
 
 bool unpack_directory_created() { return directory_created.load(); }
+
+void mark_unpack_directory_kept() { directory_kept.store(true); }
+
+bool unpack_directory_kept() { return directory_kept.load(); }
 
 void publish_child_process(UniqueHandle handle) {
   UniqueHandle previous(published_child.exchange(handle.release()));

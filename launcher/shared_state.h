@@ -25,6 +25,11 @@ bool unpack_flag_raised();
 void mark_unpack_directory_created();
 bool unpack_directory_created();
 
+// Set once the run's files live in a cache folder that outlasts the run: from then on neither
+// the end of the run nor a console event removes the unpack directory. Never cleared.
+void mark_unpack_directory_kept();
+bool unpack_directory_kept();
+
 // The running child, as seen by the console control handler. The main thread keeps its own
 // handle to wait on and publishes a second handle here; whichever thread takes this second
 // handle first owns it and closes it, so it is closed exactly once and never used after.

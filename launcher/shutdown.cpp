@@ -60,12 +60,14 @@ void cleanup_unpack_directory(UniqueHandle child, bool may_hold_files, const Unp
 }
 
 void cleanup_unpack_directory() {
-  cleanup_unpack_directory(take_child_process(), unpack_flag_raised() || unpack_directory_created(),
-                           unpack_directory(), system_cleanup_operations());
+  const bool may_hold_files = (unpack_flag_raised() || unpack_directory_created()) && !unpack_directory_kept();
+  cleanup_unpack_directory(take_child_process(), may_hold_files, unpack_directory(), system_cleanup_operations());
 }
 
 void remove_own_unpack_directory() {
-  if (unpack_directory_created()) remove_unpack_directory(unpack_directory(), system_cleanup_operations());
+  if (unpack_directory_created() && !unpack_directory_kept()) {
+    remove_unpack_directory(unpack_directory(), system_cleanup_operations());
+  }
 }
 
 bool is_cleanup_event(unsigned long event) {

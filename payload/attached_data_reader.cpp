@@ -55,6 +55,16 @@ void refill() {
 
 void find_attached_data() { reader.attached_data = find_own_rcdata_resource(attached_data_resource_id); }
 
+ResourceBytes found_attached_data() { return reader.attached_data; }
+
+CacheIndexResult read_attached_cache_index() {
+  const ResourceBytes data = reader.attached_data;
+  if (data.data == nullptr || data.size < sizeof header || std::memcmp(data.data, header, sizeof header) != 0) {
+    return {};
+  }
+  return read_cache_index(data.data + sizeof header, static_cast<std::size_t>(data.size - sizeof header));
+}
+
 void open_attached_data() { open_attached_data(reader.attached_data); }
 
 void open_attached_data(ResourceBytes attached_data) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "payload/cache_index.h"
 #include "platform/modules.h"
 
 namespace osvari {
@@ -13,6 +14,13 @@ inline constexpr std::uint64_t decode_buffer_size = 131072;
 
 // Locates the attached data in the executable; tests nothing yet.
 void find_attached_data();
+
+// The bytes find_attached_data located (none when it found none).
+ResourceBytes found_attached_data();
+
+// The cache index at the start of the compressed stream, when the header is there; absent
+// otherwise (the header check then reports it).
+CacheIndexResult read_attached_cache_index();
 
 // Checks the header, allocates the decode buffer and the decoder, and raises the unpack flag.
 // Ends the process on any failure.

@@ -59,8 +59,16 @@ void make_parent_directory() {
   ensure_directory_with_ancestors(directory.c_str());
 }
 
-void write_entry_contents() {
-  std::uint64_t size = read_entry_size();
+// Decodes and drops the contents of an entry that stays as it is on disk.
+void skip_entry_contents(std::uint64_t size) {
+  while (size > 0) {
+    const auto length = static_cast<std::uint32_t>(std::min(size, chunk_size));
+    read_attached_data(chunk, length);
+    size -= length;
+  }
+}
+
+void write_entry_contents(std::uint64_t size) {
   make_parent_directory();
   target_file = create_file_for_writing(target_path.c_str());
   if (!target_file.is_valid()) fatal_open_for_writing(target_path.view());
@@ -77,28 +85,50 @@ void write_entry_contents() {
   target_file.reset();
 }
 
+[[noreturn]] void fail_plan() { fatal_error("Error, couldn't decode attached data."); }
+
+void join_target_path(std::wstring_view directory, std::wstring_view entry_name) {
+  target_path.clear();
+  if (!target_path.append(directory) || !target_path.append(L'\\') || !target_path.append(entry_name)) {
+    fail_internal_limit("a target path does not fit in 4096 code units");
+  }
+}
+
 }  // namespace
 
-void unpack_files(RoleKind role) {
+void unpack_files(RoleKind role, const UnpackPlan* plan) {
   main_library.clear();
-  for (;;) {
+  for (std::size_t index = 0;; ++index) {
     read_entry_name();
-    if (name.empty()) return;
-    if (!is_safe_entry_name(name.view())) fatal_error("Error, unsafe file name in attached data.");
-    target_path.clear();
-    if (!target_path.append(unpack_directory().view()) || !target_path.append(L'\\') ||
-        !target_path.append(name.view())) {
-      fail_internal_limit("a target path does not fit in 4096 code units");
+    if (name.empty()) {
+      if (plan != nullptr && index != plan->expected.size()) fail_plan();
+      return;
     }
+    if (plan != nullptr && (index >= plan->expected.size() || plan->expected[index].name != name.view())) fail_plan();
+    if (!is_safe_entry_name(name.view())) fatal_error("Error, unsafe file name in attached data.");
+    join_target_path(unpack_directory().view(), name.view());
     if (main_library.empty() && !main_library.assign(target_path.view())) {
       fail_internal_limit("the main library path does not fit in 4096 code units");
     }
     if (role == RoleKind::child) return;
-    write_entry_contents();
+    const std::uint64_t size = read_entry_size();
+    if (plan != nullptr && plan->expected[index].size != size) fail_plan();
+    if (plan != nullptr && plan->rewrite != nullptr && !(*plan->rewrite)[index]) {
+      skip_entry_contents(size);
+    } else {
+      write_entry_contents(size);
+    }
   }
 }
 
 const wchar_t* main_library_path() { return main_library.c_str(); }
+
+void set_main_library_path(std::wstring_view directory, std::wstring_view entry_name) {
+  join_target_path(directory, entry_name);
+  if (!main_library.assign(target_path.view())) {
+    fail_internal_limit("the main library path does not fit in 4096 code units");
+  }
+}
 
 void close_target_file() { target_file.reset(); }
 

@@ -121,7 +121,10 @@ bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::
   do {
     const wchar_t* name = found.cFileName;
     if (name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) continue;
-    entries.push_back({name, found.dwFileAttributes});
+    entries.push_back({name, found.dwFileAttributes,
+                       (static_cast<std::uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+                       (static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                           found.ftLastWriteTime.dwLowDateTime});
     if (stop && entries.size() % 64 == 0 && stop()) return true;
   } while (FindNextFileW(search, &found));
   const bool complete = GetLastError() == ERROR_NO_MORE_FILES;
@@ -196,6 +199,18 @@ std::optional<std::uint32_t> final_path_by_handle(RawHandle file, wchar_t* buffe
 
 std::uint32_t short_path_name(const wchar_t* path, wchar_t* buffer, std::uint32_t capacity) {
   return GetShortPathNameW(path, buffer, capacity);
+}
+
+bool move_without_replacing(const wchar_t* from, const wchar_t* to) { return MoveFileExW(from, to, 0) != 0; }
+
+bool set_directory_last_write_time(const wchar_t* path, std::uint64_t time) {
+  HANDLE directory = CreateFileW(path, FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                 nullptr);
+  if (directory == INVALID_HANDLE_VALUE) return false;
+  const UniqueFileHandle owner(directory);
+  FILETIME stamp{static_cast<DWORD>(time & 0xFFFFFFFFu), static_cast<DWORD>(time >> 32)};
+  return SetFileTime(directory, nullptr, nullptr, &stamp) != 0;
 }
 
 }  // namespace osvari

@@ -51,9 +51,18 @@ bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes);
 std::wstring final_path_of(const wchar_t* path);
 bool remove_directory(const wchar_t* path);                               // RemoveDirectoryW
 
+// MoveFileExW without MOVEFILE_REPLACE_EXISTING: fails (last_error() 183 or 5) when anything is
+// at `to` already, so of two runs renaming a folder into the same place only one wins.
+bool move_without_replacing(const wchar_t* from, const wchar_t* to);
+
+// Sets the last-write time of the directory itself (never a link's target) to `time`.
+bool set_directory_last_write_time(const wchar_t* path, std::uint64_t time);
+
 struct DirectoryEntry {
   std::wstring name;
   std::uint32_t attributes = 0;
+  std::uint64_t size = 0;
+  std::uint64_t last_write_time = 0;  // 100 ns intervals since 1601, UTC
 };
 
 // The entries of `directory` whose names match `pattern` ("*" for all), without "." and "..",

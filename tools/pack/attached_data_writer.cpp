@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/pack/cache_index_writer.h"
 #include "tools/pack/entry_names.h"
 #include "tools/pack/pack_error.h"
 
@@ -38,7 +39,7 @@ void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vec
 
 void write_attached_data(const std::vector<PackEntry>& entries, const CompressionOptions& options,
                          const std::function<void(std::string_view)>& sink,
-                         const std::function<void(std::uint64_t)>& input_read) {
+                         const std::function<void(std::uint64_t)>& input_read, bool with_cache_index) {
   std::uint64_t written = 0;
   const auto counted_sink = [&](std::string_view bytes) {
     written += bytes.size();
@@ -46,7 +47,17 @@ void write_attached_data(const std::vector<PackEntry>& entries, const Compressio
   };
   counted_sink(attached_data_header);
 
-  FrameCompressor compressor(options, counted_sink);
+  // The cache index goes first but names the stream after it, so that stream is held back
+  // until it is complete.
+  std::string held_stream;
+  const auto stream_sink = [&](std::string_view bytes) {
+    if (with_cache_index) {
+      held_stream.append(bytes);
+    } else {
+      counted_sink(bytes);
+    }
+  };
+  FrameCompressor compressor(options, stream_sink);
   std::vector<char> chunk(read_chunk_size);
   std::string prefix;
   for (const PackEntry& entry : entries) {
@@ -60,6 +71,12 @@ void write_attached_data(const std::vector<PackEntry>& entries, const Compressio
   compressor.write(prefix);
   compressor.finish();
 
+  if (with_cache_index) {
+    std::vector<IndexedEntry> index;
+    for (const PackEntry& entry : entries) index.push_back({entry.name, entry.size});
+    counted_sink(cache_index_frame(attached_data_id(held_stream), index));
+    counted_sink(held_stream);
+  }
   counted_sink(trailer_for(written));
 }
 

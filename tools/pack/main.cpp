@@ -88,7 +88,8 @@ int run_pack(const std::vector<std::string>& arguments) {
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;
     write_attached_data(
-        entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); }, input_read);
+        entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); }, input_read,
+        options.cache);
     const std::vector<std::string> notes =
         write_launcher_with_attached_data(std::move(launcher), output, std::move(attached_data));
     for (const std::string& note : notes) std::cerr << "osvari-pack: " << note << '\n';
@@ -104,7 +105,7 @@ int run_pack(const std::vector<std::string>& arguments) {
         pending.write(bytes);
         feedback.output_written(bytes.size());
       },
-      input_read);
+      input_read, options.cache);
   pending.commit();
   return finish();
 }

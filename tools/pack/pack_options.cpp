@@ -70,7 +70,7 @@ void check_inspection_arguments(PackOptions& options, const std::vector<std::str
 }  // namespace
 
 std::string_view usage_text() {
-  return "Usage: osvari-pack [--level N] [--threads N] [--launcher LAUNCHER.exe [EXE OPTIONS]]\n"
+  return "Usage: osvari-pack [--level N] [--threads N] [--cache] [--launcher LAUNCHER.exe [EXE OPTIONS]]\n"
          "                   [--depfile FILE] [--quiet] --output FILE\n"
          "                   MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
          "       osvari-pack --list FILE | --verify FILE | --extract DIRECTORY FILE\n"
@@ -84,6 +84,8 @@ std::string_view usage_text() {
          "  --threads N           compression threads (default: the number of hardware threads)\n"
          "  --launcher FILE       write a finished executable: a copy of this launcher with the\n"
          "                        data attached as RCDATA resource 27\n"
+         "  --cache               unpack once into a per-user cache folder and run from there on\n"
+         "                        later starts (see README), instead of a fresh folder each run\n"
          "  --depfile FILE        also write a Makefile-style list of every file and folder read\n"
          "  -q, --quiet           no progress and no summary line\n"
          "  --list FILE           list the entries of an exe or attached-data file with their sizes\n"
@@ -132,6 +134,10 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
     }
     if (argument == "--list" || argument == "--verify") {
       choose_mode(options, argument == "--list" ? PackMode::list : PackMode::verify, argument);
+      continue;
+    }
+    if (argument == "--cache") {
+      options.cache = true;
       continue;
     }
 

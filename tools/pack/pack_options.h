@@ -24,6 +24,7 @@ struct PackOptions {
   std::optional<std::string> launcher;
   std::string main_library;
   std::vector<std::string> inputs;  // further files and directories
+  bool cache = false;  // run from a per-user cache folder, unpacked once
 
   // What the finished executable looks like; only with --launcher.
   bool console = false;
