@@ -1,6 +1,7 @@
 #include "tests/support/payload_builder.h"
 
 #include "tools/pack/attached_data_format.h"
+#include "tools/pack/cache_index_writer.h"
 
 namespace osvari::testing {
 
@@ -20,6 +21,13 @@ std::string attached_data_from_stream(const std::string& decoded) {
 
 std::string attached_data_for(const std::vector<TestEntry>& entries) {
   return attached_data_from_stream(decoded_stream(entries));
+}
+
+std::string cached_attached_data_for(const std::vector<TestEntry>& entries) {
+  const std::string frame = pack::compress_frame(decoded_stream(entries), {.level = 1});
+  std::vector<pack::IndexedEntry> index;
+  for (const TestEntry& entry : entries) index.push_back({entry.name, entry.contents.size()});
+  return pack::wrap_attached_data(pack::cache_index_frame(pack::attached_data_id(frame), index) + frame);
 }
 
 ResourceBytes as_resource(const std::string& bytes) {

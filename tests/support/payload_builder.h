@@ -21,6 +21,9 @@ std::string attached_data_from_stream(const std::string& decoded);
 
 std::string attached_data_for(const std::vector<TestEntry>& entries);
 
+// The same, packed for the extraction cache: the cache index before the frame.
+std::string cached_attached_data_for(const std::vector<TestEntry>& entries);
+
 // A view of bytes that the reader can be opened over.
 ResourceBytes as_resource(const std::string& bytes);
 

@@ -1,0 +1,324 @@
+// Executables packed for the extraction cache, run for real: the cache folder is filled once
+// and atomically, checked and repaired at each start, never taken from another payload, old
+// ones go, and links are refused. Every run has a private LOCALAPPDATA, USERPROFILE and TEMP.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "tests/support/onefile_runner.h"
+#include "tests/support/sacrificial_area.h"
+#include "tests/support/unix_link.h"
+
+namespace osvari::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<TestEntry> application(const std::string& data = "packed", int extra_files = 0) {
+  std::vector<TestEntry> entries{{u"hosted_app.dll", built_library(L"hosted_app.dll")},
+                                 {u"data.txt", data},
+                                 {u"sub\\deeper\\nested.bin", varied_bytes(70'000)}};
+  for (int i = 0; i < extra_files; ++i) {
+    const std::string number = std::to_string(i);
+    entries.push_back({u"many\\file" + std::u16string(number.begin(), number.end()) + u".bin",
+                       varied_bytes(4'000, static_cast<unsigned>(i + 2))});
+  }
+  return entries;
+}
+
+bool is_present(const fs::path& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> names_in(const fs::path& folder) {
+  std::vector<std::wstring> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename().wstring());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A launcher copy with its own local application data and profile beside its TEMP.
+class CachedApplication {
+ public:
+  explicit CachedApplication(const std::vector<TestEntry>& entries, const std::wstring& exe_name = L"app.exe",
+                             fs::path local = {})
+      : onefile_(cached_attached_data_for(entries), exe_name),
+        local_(local.empty() ? onefile_.temp_directory().parent_path() / L"local" : std::move(local)) {
+    fs::create_directories(local_);
+    fs::create_directories(profile());
+  }
+
+  [[nodiscard]] fs::path profile() const { return onefile_.temp_directory().parent_path() / L"profile"; }
+  [[nodiscard]] fs::path cache_root() const { return local_ / L"osvari-onefile"; }
+  [[nodiscard]] const OnefileFixture& onefile() const { return onefile_; }
+
+  [[nodiscard]] ProcessOptions options() const {
+    return {.environment = {{L"LOCALAPPDATA", local_.wstring()}, {L"USERPROFILE", profile().wstring()}}};
+  }
+  ProcessResult run(const std::vector<std::wstring>& arguments, ProcessOptions extra = {}) const {
+    ProcessOptions all = options();
+    all.environment.insert(all.environment.end(), extra.environment.begin(), extra.environment.end());
+    all.before_start = extra.before_start;
+    all.current_directory = extra.current_directory;
+    return onefile_.run(arguments, all);
+  }
+  // The folders below the cache root: cache folders and any fill left behind.
+  [[nodiscard]] std::vector<std::wstring> cache_entries() const { return names_in(cache_root()); }
+
+ private:
+  OnefileFixture onefile_;
+  fs::path local_;
+};
+
+// The file lines of --list-files, which name every file with its size and hash.
+std::vector<std::string> file_lines(const std::string& output) {
+  std::vector<std::string> files;
+  for (const std::string& line : lines_of(output)) {
+    if (line.starts_with("file ")) files.push_back(line);
+  }
+  return files;
+}
+
+TEST(CachedRun, FillsOnceKeepsTheFolderAndRunsFromItLater) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  const ProcessResult first = app.run({L"--print-dir", L"--print-env", L"--list-files", L"--exit", L"7"},
+                                      {.current_directory = area.current().wstring()});
+  ASSERT_EQ(first.exit_code, 7u) << first.standard_output << first.standard_error;
+  const std::vector<std::wstring> entries = app.cache_entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0].starts_with(L"app-") && entries[0].size() == 4 + 16) << fs::path(entries[0]).string();
+  const fs::path folder = app.cache_root() / entries[0];
+  EXPECT_EQ(value_of(first.standard_output, "dir"), folder.string());
+  EXPECT_EQ(file_lines(first.standard_output).size(), 3u) << first.standard_output;
+  // The same four variables as a run without the cache.
+  EXPECT_NE(value_of(first.standard_output, "OSVARI_ONEFILE_PARENT"), "(unset)");
+  EXPECT_NE(value_of(first.standard_output, "OSVARI_ONEFILE_START"), "(unset)");
+  EXPECT_EQ(value_of(first.standard_output, "OSVARI_ONEFILE_DIRECTORY"),
+            fs::path(app.onefile().launcher()).parent_path().string());
+  EXPECT_EQ(app.onefile().unpack_directories(), std::vector<std::wstring>{});
+
+  const ProcessResult later = app.run({L"--print-dir", L"--list-files", L"--exit", L"0x1234"});
+  EXPECT_EQ(later.exit_code, 0x1234u) << later.standard_output << later.standard_error;
+  EXPECT_EQ(value_of(later.standard_output, "dir"), folder.string());
+  EXPECT_EQ(file_lines(later.standard_output), file_lines(first.standard_output));
+  EXPECT_EQ(app.cache_entries(), entries);
+  EXPECT_EQ(app.onefile().unpack_directories(), std::vector<std::wstring>{});
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+TEST(CachedRun, TwoFirstRunsAtOnceBothSucceedAndLeaveOneFolder) {
+  SacrificialArea area;
+  const CachedApplication app(application("packed", 300));
+  ProcessResult results[2];
+  std::thread second([&] { results[1] = app.run({L"--list-files"}); });
+  results[0] = app.run({L"--list-files"});
+  second.join();
+  for (const ProcessResult& result : results) {
+    EXPECT_EQ(result.exit_code, 0u) << result.standard_output << result.standard_error;
+    EXPECT_EQ(file_lines(result.standard_output).size(), 303u);
+  }
+  EXPECT_EQ(file_lines(results[0].standard_output), file_lines(results[1].standard_output));
+  const std::vector<std::wstring> entries = app.cache_entries();
+  ASSERT_EQ(entries.size(), 1u) << fs::path(entries.back()).string();
+  EXPECT_TRUE(entries[0].starts_with(L"app-"));
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+TEST(CachedRun, AKilledFillLeavesNothingUsableAndALaterRunClearsItAway) {
+  SacrificialArea area;
+  const CachedApplication app(application("packed", 1500));
+  std::atomic<std::uint32_t> process_id{0};
+  std::atomic<bool> killed{false};
+  std::thread killer([&] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end) {
+      for (const std::wstring& name : app.cache_entries()) {
+        // Some files of the fill are written: kill it part way.
+        if (name.starts_with(L"onefile_") && names_in(app.cache_root() / name / L"many").size() > 20 &&
+            process_id != 0) {
+          HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
+          killed = process != nullptr && TerminateProcess(process, 9);
+          if (process != nullptr) CloseHandle(process);
+          return;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  });
+  const ProcessResult cut = app.run({L"--exit", L"0"}, {.before_start = [&](std::uint32_t id) { process_id = id; }});
+  killer.join();
+  ASSERT_TRUE(killed.load()) << "the fill ended before it could be killed";
+  EXPECT_EQ(cut.exit_code, 9u);
+  std::vector<std::wstring> left = app.cache_entries();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(left[0].starts_with(L"onefile_")) << "a cut-short fill must never be at the cache name";
+
+  const std::size_t files_left = names_in(app.cache_root() / left[0] / L"many").size();
+  const ProcessResult later = app.run({L"--list-files"});
+  EXPECT_EQ(later.exit_code, 0u) << later.standard_output << later.standard_error;
+  EXPECT_EQ(file_lines(later.standard_output).size(), 1503u);
+  // Each start spends a few milliseconds on what finished runs left, so a large leftover may
+  // take a few starts to go.
+  int starts = 1;
+  for (; starts < 40 && app.cache_entries().size() > 1; ++starts) ASSERT_EQ(app.run({L"--exit", L"0"}).exit_code, 0u);
+  const std::vector<std::wstring> entries = app.cache_entries();
+  ASSERT_EQ(entries.size(), 1u) << files_left << " files left by the cut-short fill";
+  EXPECT_TRUE(entries[0].starts_with(L"app-"));
+  std::cout << "[          ] a fill cut short with " << files_left << " files was gone after " << starts
+            << " later starts\n";
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+struct DamageCase {
+  const char* label;
+  void (*damage)(const fs::path& folder);
+};
+
+class DamagedCache : public ::testing::TestWithParam<DamageCase> {};
+
+TEST_P(DamagedCache, IsRepairedAtTheNextStart) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  const ProcessResult first = app.run({L"--list-files"});
+  ASSERT_EQ(first.exit_code, 0u) << first.standard_output << first.standard_error;
+  const fs::path folder = app.cache_root() / app.cache_entries().at(0);
+  GetParam().damage(folder);
+  write_file(folder / L"made_by_the_application.txt", "stays");
+
+  const ProcessResult repaired = app.run({L"--list-files"});
+  EXPECT_EQ(repaired.exit_code, 0u) << repaired.standard_output << repaired.standard_error;
+  std::vector<std::string> expected = file_lines(first.standard_output);
+  expected.push_back("file made_by_the_application.txt 5 " + fnv1a_hex("stays"));
+  std::vector<std::string> seen = file_lines(repaired.standard_output);
+  std::sort(expected.begin(), expected.end());
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, DamagedCache,
+    ::testing::Values(
+        DamageCase{"deleted_file", [](const fs::path& folder) { fs::remove(folder / L"data.txt"); }},
+        DamageCase{"shortened_file",
+                   [](const fs::path& folder) { fs::resize_file(folder / L"sub" / L"deeper" / L"nested.bin", 10); }},
+        DamageCase{"longer_file", [](const fs::path& folder) { write_file(folder / L"data.txt", "packed and more"); }},
+        DamageCase{"deleted_folder", [](const fs::path& folder) { fs::remove_all(folder / L"sub"); }},
+        DamageCase{"deleted_main_library", [](const fs::path& folder) { fs::remove(folder / L"hosted_app.dll"); }}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(CachedRun, AnotherPayloadOfTheSameNameNeverUsesThisCache) {
+  SacrificialArea area;
+  const CachedApplication first(application("first payload"));
+  const CachedApplication second(application("second payload"), L"app.exe", first.cache_root().parent_path());
+  ASSERT_EQ(first.run({L"--exit", L"0"}).exit_code, 0u);
+  const ProcessResult result = second.run({L"--list-files"});
+  EXPECT_EQ(result.exit_code, 0u) << result.standard_output << result.standard_error;
+  EXPECT_NE(result.standard_output.find("file data.txt 14 " + fnv1a_hex("second payload")), std::string::npos)
+      << result.standard_output;
+  EXPECT_EQ(first.cache_entries().size(), 2u);
+  const ProcessResult again = first.run({L"--list-files"});
+  EXPECT_NE(again.standard_output.find("file data.txt 13 " + fnv1a_hex("first payload")), std::string::npos)
+      << again.standard_output;
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+void set_last_write_days_ago(const fs::path& folder, int days) {
+  HANDLE handle = CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+  time.QuadPart -= static_cast<unsigned long long>(days) * 24 * 3600 * 10'000'000ull;
+  const FILETIME stamp{time.LowPart, time.HighPart};
+  EXPECT_TRUE(SetFileTime(handle, nullptr, nullptr, &stamp));
+  CloseHandle(handle);
+}
+
+TEST(CachedRun, AFillRemovesCachesOfTheSameNameUnusedFor30DaysAndNothingElse) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  const fs::path root = app.cache_root();
+  const std::wstring old_cache = L"app-00000000000000aa";
+  write_file(root / old_cache / L"hosted_app.dll", "old");
+  write_file(root / old_cache / L"sub" / L"old.txt", "old");
+  struct Kept {
+    std::wstring name;
+    int days;
+  };
+  const Kept kept[] = {{L"app-00000000000000bb", 29}, {L"other-00000000000000cc", 40}, {L"app-keep", 40},
+                       {L"app-00000000000000DD", 40}, {L"app-0000000000000ee", 40}};
+  for (const Kept& folder : kept) area.add_canary(root / folder.name / L"canary.txt");
+  set_last_write_days_ago(root / old_cache, 31);
+  for (const Kept& folder : kept) set_last_write_days_ago(root / folder.name, folder.days);
+
+  const ProcessResult result = app.run({L"--exit", L"0"});
+
+  EXPECT_EQ(result.exit_code, 0u) << result.standard_output << result.standard_error;
+  EXPECT_FALSE(is_present(root / old_cache));
+  EXPECT_EQ(app.cache_entries().size(), std::size(kept) + 1);
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+TEST(CachedRun, UseKeepsACacheFromCountingAsUnused) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  ASSERT_EQ(app.run({L"--exit", L"0"}).exit_code, 0u);
+  const fs::path folder = app.cache_root() / app.cache_entries().at(0);
+  set_last_write_days_ago(folder, 31);
+  ASSERT_EQ(app.run({L"--exit", L"0"}).exit_code, 0u);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  ASSERT_TRUE(GetFileAttributesExW(folder.c_str(), GetFileExInfoStandard, &data));
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  const auto as_count = [](const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  EXPECT_LT(as_count(now) - as_count(data.ftLastWriteTime), 3600ull * 10'000'000) << "the run did not mark its use";
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+TEST(CachedRun, ALinkAtTheCacheNameIsRefusedAndItsTargetUntouched) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  const ProcessResult first = app.run({L"--exit", L"0"});
+  ASSERT_EQ(first.exit_code, 0u);
+  const std::wstring name = app.cache_entries().at(0);
+  fs::remove_all(app.cache_root() / name);
+  area.add_canary(area.outside() / L"data.txt");
+  const UnixLink link((app.cache_root() / name).wstring(), area.outside().wstring());
+  ASSERT_TRUE(link.made());
+
+  const ProcessResult refused = app.run({L"--exit", L"0"});
+
+  EXPECT_EQ(refused.exit_code, 2u) << refused.standard_output << refused.standard_error;
+  EXPECT_EQ(without_carriage_returns(refused.standard_output), "Error, the cache folder is a link or holds one.\n");
+  EXPECT_FALSE(is_present(area.outside() / L"hosted_app.dll"));
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+TEST(CachedRun, ALinkInsideTheCacheIsRefusedAndItsTargetUntouched) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  ASSERT_EQ(app.run({L"--exit", L"0"}).exit_code, 0u);
+  const fs::path folder = app.cache_root() / app.cache_entries().at(0);
+  fs::remove_all(folder / L"sub");
+  area.add_canary(area.outside() / L"deeper" / L"nested.bin");
+  const UnixLink link((folder / L"sub").wstring(), area.outside().wstring());
+  ASSERT_TRUE(link.made());
+
+  const ProcessResult refused = app.run({L"--exit", L"0"});
+
+  EXPECT_EQ(refused.exit_code, 2u) << refused.standard_output << refused.standard_error;
+  EXPECT_EQ(without_carriage_returns(refused.standard_output), "Error, the cache folder is a link or holds one.\n");
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+}  // namespace
+}  // namespace osvari::testing
