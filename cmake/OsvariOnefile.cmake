@@ -86,12 +86,13 @@ endfunction()
 
 # osvari_add_onefile(<target> MAIN_LIBRARY <dll target> [DATA <file or folder>...]
 #                    [COMPANY <text>] [PRODUCT <text>] [VERSION <text>] [LEVEL <n>]
-#                    [CONSOLE] [ICON <file.ico>] [MANIFEST <file>])
+#                    [CONSOLE] [ICON <file.ico>] [MANIFEST <file>] [CACHE])
 # Builds <target>.exe: a launcher for the application, with its name and version compiled in,
 # packed by osvari-pack with the main library and the data, the version information, and the
-# subsystem (GUI unless CONSOLE), icon and manifest asked for.
+# subsystem (GUI unless CONSOLE), icon and manifest asked for. With CACHE the executable
+# unpacks once into a per-user cache folder and starts from there later (osvari-pack --cache).
 function(osvari_add_onefile target)
-  cmake_parse_arguments(arg "CONSOLE" "MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL;ICON;MANIFEST" "DATA" ${ARGN})
+  cmake_parse_arguments(arg "CONSOLE;CACHE" "MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL;ICON;MANIFEST" "DATA" ${ARGN})
   if(NOT arg_MAIN_LIBRARY)
     message(FATAL_ERROR "osvari_add_onefile(${target}): MAIN_LIBRARY is required")
   endif()
@@ -129,6 +130,10 @@ function(osvari_add_onefile target)
   if(arg_LEVEL)
     set(level_option --level ${arg_LEVEL})
   endif()
+  set(cache_option)
+  if(arg_CACHE)
+    set(cache_option --cache)
+  endif()
   _osvari_pack_tool(pack_command pack_depends)
 
   # The application's own launcher, kept out of the way of the finished executable.
@@ -146,7 +151,7 @@ function(osvari_add_onefile target)
   set(depfile ${CMAKE_CURRENT_BINARY_DIR}/${target}.exe.d)
   add_custom_command(
     OUTPUT ${executable}
-    COMMAND ${pack_command} ${level_option} --launcher $<TARGET_FILE:${launcher}> ${executable_options}
+    COMMAND ${pack_command} ${level_option} ${cache_option} --launcher $<TARGET_FILE:${launcher}> ${executable_options}
             --depfile ${depfile} --output ${executable} ${main_library} ${data}
     DEPENDS ${launcher} ${main_library_depends} ${pack_depends} ${data} ${option_files}
     DEPFILE ${depfile}

@@ -2,6 +2,7 @@
 // plain code in the same run, and the launcher's peak memory.
 //   onefile_benchmark [runs] [large|small]   `runs` runs each (default 3) of both payloads, or of one
 //   onefile_benchmark [runs] checksum        the large payload with and without its frame checksum
+//   onefile_benchmark [runs] cache           first and later runs from the extraction cache
 //   onefile_benchmark --host DLL ARGS...     (internal) loads DLL and calls its run_code
 // Phases are split at the same events for both: the process that runs the application is
 // created, run_code is entered, the whole run has ended.
@@ -21,6 +22,7 @@
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
 #include "tools/pack/attached_data_format.h"
+#include "tools/pack/cache_index_writer.h"
 
 using namespace osvari::testing;
 using namespace osvari::benchmark;
@@ -45,35 +47,46 @@ std::string compressible_bytes(std::size_t count, unsigned seed) {
   return bytes;
 }
 
+// `files` entries: the main library, then (when there are more) one of `largest` bytes and the
+// rest in equal parts of `total`, spread over `folders`. With `cache`, packed for the
+// extraction cache as osvari-pack --cache does.
 Payload make_payload(std::string title, std::size_t files, std::size_t total, std::size_t largest,
-                     std::size_t folders, bool checksum = true) {
+                     std::size_t folders, bool checksum = true, bool cache = false) {
   const std::string library = built_library(L"hosted_app.dll");
-  std::string attached(osvari::pack::attached_data_header);
+  std::string stream;
   osvari::pack::FrameCompressor compressor({.level = 3, .checksum = checksum},
-                                           [&](std::string_view chunk) { attached.append(chunk); });
+                                           [&](std::string_view chunk) { stream.append(chunk); });
   std::string prefix;
   std::size_t decoded = 0;
+  std::vector<osvari::pack::IndexedEntry> index;
   auto add = [&](const std::string& name, const std::string& contents) {
     prefix.clear();
-    osvari::pack::append_entry_prefix(prefix, std::u16string(name.begin(), name.end()), contents.size());
+    const std::u16string wide(name.begin(), name.end());
+    osvari::pack::append_entry_prefix(prefix, wide, contents.size());
     compressor.write(prefix);
     compressor.write(contents);
     decoded += contents.size();
+    index.push_back({wide, contents.size()});
   };
   add("hosted_app.dll", library);
-  add("largest.bin", compressible_bytes(largest, 7));
-  const std::size_t small = (total - largest - library.size()) / (files - 2);
-  for (std::size_t i = 0; i + 2 < files; ++i) {
-    add("dir" + std::to_string(i % folders) + "\\file" + std::to_string(i) + ".dat",
-        compressible_bytes(small, static_cast<unsigned>(i)));
+  if (files > 1) {
+    add("largest.bin", compressible_bytes(largest, 7));
+    const std::size_t small = (total - largest - library.size()) / (files - 2);
+    for (std::size_t i = 0; i + 2 < files; ++i) {
+      add("dir" + std::to_string(i % folders) + "\\file" + std::to_string(i) + ".dat",
+          compressible_bytes(small, static_cast<unsigned>(i)));
+    }
   }
   prefix.clear();
   osvari::pack::append_terminator(prefix);
   compressor.write(prefix);
   compressor.finish();
-  attached.append(osvari::pack::trailer_for(attached.size()));
-  return {std::move(title), files, std::move(attached), decoded};
+  const std::string cache_index =
+      cache ? osvari::pack::cache_index_frame(osvari::pack::attached_data_id(stream), index) : std::string();
+  return {std::move(title), files, osvari::pack::wrap_attached_data(cache_index + stream), decoded};
 }
+
+Payload main_library_alone(bool cache) { return make_payload("", 1, 0, 0, 1, true, cache); }
 
 struct Stamp {
   std::uint64_t created = 0;
@@ -269,6 +282,64 @@ void measure_checksum_cost(int runs) {
               with / without);
 }
 
+// An environment variable set for the length of one measurement.
+class TemporaryVariable {
+ public:
+  TemporaryVariable(const wchar_t* name, const std::wstring& value) : name_(name) {
+    wchar_t saved[32768] = {};
+    had_value_ = GetEnvironmentVariableW(name, saved, 32768) > 0;
+    saved_ = saved;
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~TemporaryVariable() { SetEnvironmentVariableW(name_, had_value_ ? saved_.c_str() : nullptr); }
+
+ private:
+  const wchar_t* name_;
+  std::wstring saved_;
+  bool had_value_ = false;
+};
+
+// The extraction cache: a first run (an empty cache, so it fills), a later run (it checks the
+// filled folder) and, as the floor, the start of an executable carrying the main library alone
+// in a fresh folder as usual. The cached main library alone shows what the check itself costs.
+// Each round runs all four in turn, so load changes fall on every one.
+void measure_cache(const Payload& payload, int runs) {
+  TemporaryDirectory root;
+  const std::wstring temp = root / L"temp";
+  CreateDirectoryW(temp.c_str(), nullptr);
+  const TemporaryTempVariables temp_variables(temp);
+  const std::wstring stamp_file = root / L"stamp.txt";
+  const std::wstring cached = root / L"cached.exe";
+  const std::wstring alone = root / L"alone.exe";
+  const std::wstring cached_alone = root / L"cached_alone.exe";
+  make_launcher_copy(cached, payload.attached_data);
+  make_launcher_copy(alone, main_library_alone(false).attached_data);
+  make_launcher_copy(cached_alone, main_library_alone(true).attached_data);
+
+  std::vector<double> first, later, floor, later_alone;
+  for (int i = 0; i < runs; ++i) {
+    const std::wstring local = root / (L"local" + std::to_wstring(i));
+    CreateDirectoryW(local.c_str(), nullptr);
+    const TemporaryVariable local_variable(L"LOCALAPPDATA", local);
+    const auto whole = [&](const std::wstring& launcher) {
+      const Run run = launcher_run(launcher, stamp_file);
+      return seconds_between(run.start, run.end);
+    };
+    first.push_back(whole(cached));
+    later.push_back(whole(cached));
+    (void)whole(cached_alone);
+    later_alone.push_back(whole(cached_alone));
+    floor.push_back(whole(alone));
+  }
+  std::printf("%s, packed for the cache: %.1f MiB attached; median of %d runs\n", payload.title.c_str(),
+              payload.attached_data.size() / 1048576.0, runs);
+  std::printf("  baseline: an executable carrying the main library alone, run as usual\n");
+  print_row("first run (fills the cache)", first, floor);
+  print_row("later run (checks the cache)", later, floor);
+  print_row("later run, main library alone", later_alone, floor);
+  std::printf("  check of %zu entries: %.3f s\n\n", payload.files, median(later) - median(later_alone));
+}
+
 int host_library(int argc, wchar_t** argv) {
   HMODULE library = LoadLibraryExW(argv[2], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (library == nullptr) return 3;
@@ -292,11 +363,21 @@ int wmain(int argc, wchar_t** argv) {
     measure_checksum_cost(runs);
     return 0;
   }
+  const auto measure_caches = [runs] {
+    measure_cache(make_payload("2,000 small files", 2000, 8u << 20, 64u << 10, 40, true, true), runs);
+    measure_cache(make_payload("1,900 files, 326 MiB (largest 163 MiB)", 1900, 326u << 20, 163u << 20, 40, true, true),
+                  runs);
+  };
+  if (only == L"cache") {
+    measure_caches();
+    return 0;
+  }
   std::printf("Plain: a decode-and-write loop, a process that loads the library, a FindFirstFileExW /\n"
               "DeleteFileW walk. Ratio: launcher / plain.\n\n");
   if (only != L"small") {
     measure(make_payload("1,900 files, 326 MiB (largest 163 MiB)", 1900, 326u << 20, 163u << 20, 40), runs);
   }
   if (only != L"large") measure(make_payload("20,000 small files", 20000, 40u << 20, 1u << 20, 200), runs);
+  if (only.empty()) measure_caches();
   return 0;
 }

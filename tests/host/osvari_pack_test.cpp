@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "payload/cache_index.h"
 #include "tests/host/pack_test_support.h"
 #include "tests/host/pe_image_builder.h"
+#include "tools/pack/cache_index_writer.h"
 #include "tools/pack/pack_feedback.h"
 
 namespace osvari::testing {
@@ -88,6 +90,38 @@ TEST_F(PackProgram, RoundTripsNamesAndBytesInSortedOrder) {
     EXPECT_EQ(entries[i].name, expected[i].first) << i;
     EXPECT_TRUE(entries[i].contents == expected[i].second) << "contents of entry " << i;
   }
+}
+
+// --cache puts the index before the very frame a plain pack writes; decoders skip it, and it
+// names that frame by its hash and lists every entry's name and size.
+TEST_F(PackProgram, WithCacheWritesTheIndexBeforeTheSameFrame) {
+  write_file(folder / "data/a/b.txt", "bee");
+  write_file(folder / "data/big.bin", patterned(300'000, 3));
+  const std::vector<std::string> inputs{path("app.dll"), path("data")};
+  std::vector<std::string> plain_arguments{"--level", "3", "-o", output()};
+  plain_arguments.insert(plain_arguments.end(), inputs.begin(), inputs.end());
+  const std::string plain = pack_ok(plain_arguments);
+  std::vector<std::string> cache_arguments = plain_arguments;
+  cache_arguments.insert(cache_arguments.begin(), "--cache");
+  const std::string cached = pack_ok(cache_arguments);
+
+  const std::string_view frame = std::string_view(plain).substr(3, plain.size() - 3 - 13);
+  ASSERT_GT(cached.size(), plain.size());
+  const std::size_t index_size = cached.size() - plain.size();
+  EXPECT_EQ(std::string_view(cached).substr(3 + index_size, frame.size()), frame);
+  EXPECT_EQ(read_u64(std::string_view(cached).substr(cached.size() - 8)), cached.size() - 8);
+
+  const CacheIndexResult index = read_cache_index(reinterpret_cast<const unsigned char*>(cached.data()) + 3, index_size);
+  ASSERT_EQ(index.status, CacheIndexStatus::present);
+  const std::string id = pack::attached_data_id(frame);
+  EXPECT_EQ(index.index.id, std::wstring(id.begin(), id.end()));
+  const std::vector<DecodedEntry> entries = decode_attached_data(cached);
+  ASSERT_EQ(entries.size(), index.index.entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(std::u16string(index.index.entries[i].name.begin(), index.index.entries[i].name.end()), entries[i].name);
+    EXPECT_EQ(index.index.entries[i].size, entries[i].contents.size());
+  }
+  EXPECT_EQ(entries.size(), decode_attached_data(plain).size());
 }
 
 TEST_F(PackProgram, AcceptsADirectoryGivenWithATrailingSlashAndNamesOf1023Units) {

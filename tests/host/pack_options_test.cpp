@@ -32,6 +32,9 @@ TEST(PackOptions, ReadsOptionsAndOperands) {
   EXPECT_EQ(parse_pack_arguments({"-o", "o", "a.dll", "--level", "22"}, 1).level, 22);
   EXPECT_TRUE(parse_pack_arguments({"--help", "--unknown"}, 1).help);
   EXPECT_TRUE(parse_pack_arguments({"-h"}, 1).help);
+  EXPECT_FALSE(plain.cache);
+  EXPECT_TRUE(parse_pack_arguments({"-o", "o", "--cache", "a.dll"}, 1).cache);
+  EXPECT_EQ(parse_pack_arguments({"--cache", "-o", "o", "a.dll"}, 1).main_library, "a.dll");
 }
 
 TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {

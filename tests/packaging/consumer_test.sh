@@ -39,6 +39,24 @@ fi
 headers=$(x86_64-w64-mingw32-objdump -x "$exe")
 grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$headers" || { echo "CONSOLE did not make a console program"; exit 1; }
 grep -q 'Entry: ID: 0x00000e,' <<<"$headers" || { echo "ICON left no icon group in the executable"; exit 1; }
+
+# CACHE: the first and a later run both work, from a cache folder below a LOCALAPPDATA of the
+# test's own (set from a Windows process: Wine sets its own for processes started from Linux).
+mkdir -p "$work/local"
+printf '@set LOCALAPPDATA=%s\r\n@"%s" one two\r\n@exit /b %%ERRORLEVEL%%\r\n' \
+  "$(winepath -w "$work/local" 2>/dev/null)" "$(winepath -w "$work/consumer-cached.exe" 2>/dev/null)" \
+  >"$work/run-cached.bat"
+for run in first later; do
+  set +e
+  output=$(wine cmd /c "$(winepath -w "$work/run-cached.bat" 2>/dev/null)" 2>&1)
+  code=$?
+  set -e
+  if [ "$(printf '%s' "$output" | tr -d '\r')" != "$expected" ] || [ "$code" -ne 42 ]; then
+    echo "unexpected result of the $run cached run: exit code $code, output:"; echo "$output"; exit 1
+  fi
+done
+ls "$work/local/osvari-onefile" | grep -Eq '^consumer-cached-[0-9a-f]{16}$' ||
+  { echo "CACHE left no cache folder:"; ls -R "$work/local"; exit 1; }
 echo "consumer-app.exe ran from one file: exit code $code"
 
 # Packing ran natively: nothing in the consumer's build made a Wine prefix.
