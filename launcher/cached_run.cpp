@@ -32,12 +32,19 @@ struct CachePlaces {
   std::wstring base;          // the executable's name without ".exe"
 };
 
+// "C:\..." or "\\server\share\...": a relative value would put the cache below whatever the
+// current directory happens to be.
+bool is_absolute_path(std::wstring_view path) {
+  const bool drive = path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+  return drive || path.starts_with(L"\\\\");
+}
+
 // LOCALAPPDATA as the environment gives it, so that whoever starts the program (a test, a
 // portable setup) can move the cache; the shell's folder otherwise. Windows sets the variable
-// to that same folder.
+// to that same folder; Wine's shell folder lookup does not read it.
 std::wstring local_application_data() {
   if (const std::optional<std::wstring> value = get_environment_value_narrow("LOCALAPPDATA")) {
-    if (!value->empty()) return *value;
+    if (is_absolute_path(*value)) return *value;
   }
   UnpackDirectory folder;
   if (!expand_runtime_spec(folder, L"{CACHE_DIR}") || folder.empty()) fatal_expand_error(L"{CACHE_DIR}");
