@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "launcher/cache_folder.h"
 #include "launcher/child_environment.h"
@@ -21,6 +22,7 @@
 #include "payload/unpack.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "platform/runtime.h"
 
 namespace osvari {
 namespace {
@@ -163,6 +165,26 @@ void remove_unused_caches(const CachePlaces& places) {
   }
 }
 
+// Nothing is left to do once the application ends, since the cache stays: it runs in this
+// process, which saves the start of a second one. It sees what a child would: argv[0] is the
+// launcher's full path, the rest the user's arguments, and the four variables are set.
+int run_in_this_process(const CachePlaces& places, const CacheIndex& index, int argument_count,
+                        wchar_t** argument_vector) {
+  // The application's runtime may be this process's runtime, whose copy of the environment
+  // predates the four variables.
+  for (const char* name : {parent_process_variable, start_time_variable, directory_variable_name,
+                           original_argv0_variable_name}) {
+    copy_to_runtime_environment(widen_variable_name(name).c_str());
+  }
+  static std::wstring program(own_module_path().view());
+  static std::vector<wchar_t*> arguments;
+  arguments.assign({program.data()});
+  for (int i = 1; i < argument_count; ++i) arguments.push_back(argument_vector[i]);
+  arguments.push_back(nullptr);
+  set_main_library_path(places.folder, index.entries.front().name);
+  return run_main_library(places.folder.c_str(), static_cast<int>(arguments.size() - 1), arguments.data());
+}
+
 int run_cached_parent(const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
   const CachePlaces places = cache_places(index);
   if (is_link(places.root) || is_link(places.folder)) refuse_link();
@@ -189,7 +211,7 @@ int run_cached_parent(const CacheIndex& index, int argument_count, wchar_t** arg
   (void)set_directory_last_write_time(extended(places.folder).c_str(), system_time_as_file_time());
 
   set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
-  return static_cast<int>(launch_child());
+  return run_in_this_process(places, index, argument_count, argument_vector);
 }
 
 int run_cached_child(const CacheIndex& index, int argument_count, wchar_t** argument_vector) {

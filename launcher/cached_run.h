@@ -9,8 +9,10 @@
 namespace osvari {
 
 // Parent: fills the cache folder (into a temporary sibling renamed into place when complete)
-// or checks it, then starts the child and returns its exit code; nothing is removed at the
-// end. Child: enters the main library in the cache folder. Ends the process on any failure.
+// or checks it and repairs what it must, then enters the main library in this same process
+// and returns what run_code returns; nothing is removed at the end. Child (a process the
+// application started of its own executable): enters the main library in the cache folder.
+// Ends the process on any failure.
 int run_cached(const Role& role, const CacheIndex& index, int argument_count, wchar_t** argument_vector);
 
 }  // namespace osvari

@@ -11,7 +11,11 @@ namespace osvari {
 using RunCode = int (*)(int argument_count, wchar_t** argument_vector);
 
 int run_main_library(int argument_count, wchar_t** argument_vector) {
-  add_dll_directory(unpack_directory().c_str());
+  return run_main_library(unpack_directory().c_str(), argument_count, argument_vector);
+}
+
+int run_main_library(const wchar_t* directory, int argument_count, wchar_t** argument_vector) {
+  add_dll_directory(directory);
   void* library = load_library(main_library_path());
   if (library == nullptr) fatal_system_error("Error, load DLL.", last_error());
   const auto run_code = reinterpret_cast<RunCode>(find_exported_function(library, "run_code"));

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "platform/win32.h"
 
@@ -11,6 +12,19 @@ namespace osvari {
 int runtime_argument_count() { return __argc; }
 
 wchar_t** runtime_argument_vector() { return __wargv; }
+
+void copy_to_runtime_environment(const wchar_t* name) {
+  const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) {
+    _wputenv_s(name, L"");  // an empty value removes the variable from the runtime's copy
+    return;
+  }
+  std::wstring value(size, L'\0');
+  const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+  if (length == 0 || length >= size) return;
+  value.resize(length);
+  _wputenv_s(name, value.c_str());
+}
 
 void abort_quietly() {
   std::fflush(nullptr);

@@ -7,6 +7,11 @@ namespace osvari {
 int runtime_argument_count();
 wchar_t** runtime_argument_vector();
 
+// Copies the variable's value in the process environment (or its absence) into the runtime's
+// own copy of the environment, which it took at start-up and which getenv reads: code loaded
+// later in this process that shares this runtime would otherwise not see a change.
+void copy_to_runtime_environment(const wchar_t* name);
+
 // Flushes every stream and ends the process as abort does, without the runtime's own
 // "abnormal program termination" text or message box.
 [[noreturn]] void abort_quietly();

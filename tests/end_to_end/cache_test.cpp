@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <thread>
@@ -31,6 +32,16 @@ std::vector<TestEntry> application(const std::string& data = "packed", int extra
                        varied_bytes(4'000, static_cast<unsigned>(i + 2))});
   }
   return entries;
+}
+
+std::string hex_units(const std::wstring& text) {
+  std::string hex;
+  char unit[8];
+  for (const wchar_t code : text) {
+    std::snprintf(unit, sizeof unit, "%04x", static_cast<unsigned>(code));
+    hex += unit;
+  }
+  return hex;
 }
 
 bool is_present(const fs::path& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -88,8 +99,9 @@ std::vector<std::string> file_lines(const std::string& output) {
 TEST(CachedRun, FillsOnceKeepsTheFolderAndRunsFromItLater) {
   SacrificialArea area;
   const CachedApplication app(application());
-  const ProcessResult first = app.run({L"--print-dir", L"--print-env", L"--list-files", L"--exit", L"7"},
-                                      {.current_directory = area.current().wstring()});
+  const ProcessResult first =
+      app.run({L"--print-dir", L"--print-env", L"--list-files", L"--print-args", L"\"x y\"", L"\"\"", L"--exit", L"7"},
+              {.current_directory = area.current().wstring()});
   ASSERT_EQ(first.exit_code, 7u) << first.standard_output << first.standard_error;
   const std::vector<std::wstring> entries = app.cache_entries();
   ASSERT_EQ(entries.size(), 1u);
@@ -103,6 +115,11 @@ TEST(CachedRun, FillsOnceKeepsTheFolderAndRunsFromItLater) {
   EXPECT_EQ(value_of(first.standard_output, "OSVARI_ONEFILE_DIRECTORY"),
             fs::path(app.onefile().launcher()).parent_path().string());
   EXPECT_EQ(app.onefile().unpack_directories(), std::vector<std::wstring>{});
+  // argv[0] is the launcher's full path, the other arguments arrive whole.
+  EXPECT_EQ(value_of(first.standard_output, "argc"), "9");
+  EXPECT_EQ(value_of(first.standard_output, "arg[0]"), hex_units(app.onefile().launcher()));
+  EXPECT_EQ(value_of(first.standard_output, "arg[5]"), hex_units(L"x y"));
+  EXPECT_EQ(value_of(first.standard_output, "arg[6]"), "");
 
   const ProcessResult later = app.run({L"--print-dir", L"--list-files", L"--exit", L"0x1234"});
   EXPECT_EQ(later.exit_code, 0x1234u) << later.standard_output << later.standard_error;
@@ -110,6 +127,21 @@ TEST(CachedRun, FillsOnceKeepsTheFolderAndRunsFromItLater) {
   EXPECT_EQ(file_lines(later.standard_output), file_lines(first.standard_output));
   EXPECT_EQ(app.cache_entries(), entries);
   EXPECT_EQ(app.onefile().unpack_directories(), std::vector<std::wstring>{});
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+// The application runs in the process the user started; one it starts of its own executable
+// with the inherited environment enters the same cache folder at once.
+TEST(CachedRun, TheApplicationStartingItsOwnExecutableAgainRunsFromTheSameFolder) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  const ProcessResult result = app.run({L"--print-dir", L"--relaunch", L"--print-dir", L"--exit", L"5"});
+  EXPECT_EQ(result.exit_code, 0u) << result.standard_output << result.standard_error;
+  const std::vector<std::string> lines = lines_of(result.standard_output);
+  ASSERT_EQ(lines.size(), 3u) << result.standard_output;
+  EXPECT_EQ(lines[0], lines[1]);
+  EXPECT_EQ(lines[2], "relaunch exit=5");
+  EXPECT_EQ(app.cache_entries().size(), 1u);
   EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
 }
 
