@@ -11,6 +11,7 @@
 #include "tests/host/pack_test_support.h"
 #include "tests/host/pe_image_builder.h"
 #include "tools/pack/attached_data_format.h"
+#include "tools/pack/cache_index_writer.h"
 #include "tools/pack/entry_names.h"
 
 namespace osvari::testing {
@@ -179,6 +180,52 @@ TEST_F(Inspection, VerifiesGoodDataWithAndWithoutChecksumAndAcrossTwoFrames) {
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.output, "OK: " + (folder / "app.bin").string() + ": 5 entries, " +
                               std::to_string(main_library.size() + 70020) + " bytes, " + test.checksum + "\n");
+  }
+}
+
+// Packed for the extraction cache: the index before the frame is checked against the frame
+// (its id is the frame's hash, its names and sizes the entries'), and skipped otherwise.
+TEST_F(Inspection, ChecksTheCacheIndexAndReadsTheEntriesAfterIt) {
+  const std::string frame = pack::compress_frame(decoded_stream(sample), {.level = 3, .workers = 0, .checksum = true});
+  std::vector<pack::IndexedEntry> entries;
+  for (const auto& [name, contents] : sample) entries.push_back({name, contents.size()});
+  const std::string id = pack::attached_data_id(frame);
+  const auto cached = [&](std::string_view index_id, const std::vector<pack::IndexedEntry>& index) {
+    return pack::wrap_attached_data(pack::cache_index_frame(index_id, index) + frame);
+  };
+
+  const PackRun list = inspect({"--list"}, cached(id, entries));
+  EXPECT_EQ(list.exit_code, 0) << list.errors;
+  EXPECT_TRUE(list.output.ends_with("total in 5 entries\nruns from the extraction cache, id " + id + "\n"))
+      << list.output;
+  const PackRun verify = inspect({"--verify"}, cached(id, entries));
+  EXPECT_EQ(verify.exit_code, 0) << verify.errors;
+  EXPECT_TRUE(verify.output.ends_with("checksum verified, cache index matches\n")) << verify.output;
+  EXPECT_EQ(inspect({"--extract", extracted()}, cached(id, entries)).exit_code, 0);
+  EXPECT_EQ(read_file(folder / "extracted/config.ini"), "[run]\nfast=1\n");
+
+  std::vector<pack::IndexedEntry> other_size = entries;
+  other_size[2].size = 1;
+  std::vector<pack::IndexedEntry> one_short = entries;
+  one_short.pop_back();
+  std::vector<pack::IndexedEntry> renamed = entries;
+  renamed[1].name = u"Config.ini";
+  const struct {
+    const char* description;
+    std::string bytes;
+    std::string message;
+  } cases[] = {
+      {"other id", cached("0000000000000000", entries), "the cache index names other data than follows it"},
+      {"other size", cached(id, other_size), "the cache index does not list entry 3 as it is"},
+      {"other name", cached(id, renamed), "the cache index does not list entry 2 as it is"},
+      {"entry missing", cached(id, one_short), "the cache index does not list entry 5 as it is"},
+      {"damaged", cached("not hex at all!!", entries), "the cache index after the header is damaged"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.description);
+    const PackRun run = inspect({"--verify"}, test.bytes);
+    EXPECT_NE(run.exit_code, 0);
+    EXPECT_NE(run.errors.find(test.message), std::string::npos) << run.errors;
   }
 }
 

@@ -5,7 +5,9 @@
 #include <memory>
 #include <vector>
 
+#include "payload/cache_index.h"
 #include "tools/pack/attached_data_format.h"
+#include "tools/pack/cache_index_writer.h"
 #include "tools/pack/entry_name_check.h"
 #include "tools/pack/entry_names.h"
 #include "tools/pack/pack_error.h"
@@ -158,6 +160,23 @@ void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
   }
 }
 
+// The cache index right after the header, if any: read, checked against the hash of what
+// follows it, and stepped over.
+CacheIndex read_cache_index_of(const AttachedDataSource& source, CompressedInput& input, WalkSummary& summary) {
+  const std::string_view rest = input.read_at(input.next(), source.bytes.size());
+  const CacheIndexResult found = read_cache_index(reinterpret_cast<const unsigned char*>(rest.data()), rest.size());
+  if (found.status == CacheIndexStatus::absent) return {};
+  if (found.status == CacheIndexStatus::malformed) fail_data(source, "the cache index after the header is damaged");
+  input.advance(8 + little_endian(rest.substr(4, 4)));
+  const std::uint64_t stream_start = input.next();
+  const std::uint64_t stream_end = source.bytes.size() >= stream_start + trailer_size ? source.bytes.size() - trailer_size
+                                                                                      : stream_start;
+  const std::string id = attached_data_id(input.read_at(stream_start, static_cast<std::size_t>(stream_end - stream_start)));
+  summary.cache_id.assign(found.index.id.begin(), found.index.id.end());
+  if (summary.cache_id != id) fail_data(source, "the cache index names other data than follows it");
+  return found.index;
+}
+
 }  // namespace
 
 WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHandlers& handlers) {
@@ -167,10 +186,25 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
     fail_data(source, "no attached data header (the first three bytes are not KAY)");
   }
 
+  WalkSummary summary;
+  const CacheIndex cache_index = read_cache_index_of(source, input, summary);
+  // Entries are held to the cache index, where there is one, as they come.
+  EntryHandlers checked = handlers;
+  std::size_t entries_seen = 0;
+  if (!summary.cache_id.empty()) {
+    checked.begin = [&](std::u16string_view name, std::uint64_t size) {
+      const std::size_t at = entries_seen++;
+      if (at >= cache_index.entries.size() || cache_index.entries[at].size != size ||
+          cache_index.entries[at].name != std::wstring(name.begin(), name.end())) {
+        fail_data(source, "the cache index does not list entry " + std::to_string(at + 1) + " as it is");
+      }
+      if (handlers.begin) handlers.begin(name, size);
+    };
+  }
+
   std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> decoder(ZSTD_createDCtx(), ZSTD_freeDCtx);
   if (!decoder) fail_bad_input("out of memory for the decoder");
-  EntryParser parser(source, handlers);
-  WalkSummary summary;
+  EntryParser parser(source, checked);
   summary.checksummed = true;
   std::vector<char> output(ZSTD_DStreamOutSize());
   constexpr std::size_t input_chunk = 1 << 17;
@@ -215,6 +249,10 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
 
   check_trailer(source, input);
   if (parser.entries() == 0) fail_data(source, "no entries: the main library is missing");
+  if (!summary.cache_id.empty() && entries_seen != cache_index.entries.size()) {
+    fail_data(source, "the cache index lists " + std::to_string(cache_index.entries.size()) + " entries, the data " +
+                          std::to_string(entries_seen));
+  }
   summary.entries = parser.entries();
   summary.content_bytes = parser.content_bytes();
   return summary;

@@ -23,9 +23,12 @@ struct WalkSummary {
   std::uint64_t content_bytes = 0;
   std::uint64_t frames = 0;
   bool checksummed = false;  // every frame carries a content checksum, and each matched
+  std::string cache_id;      // packed for the extraction cache: the id its index gives
 };
 
-// Throws PackError (bad input) with one line naming the first problem found.
+// A cache index before the frames is checked too: it must name the rest of the stream by its
+// hash and list every entry's name and size in order. Throws PackError (bad input) with one
+// line naming the first problem found.
 WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHandlers& handlers);
 
 }  // namespace osvari::pack

@@ -49,6 +49,7 @@ void list_attached_data(const std::filesystem::path& file, std::ostream& out) {
   const WalkSummary summary = walk_attached_data(source, handlers);
   out << right_aligned(summary.content_bytes, width) << "  total in " << summary.entries
       << (summary.entries == 1 ? " entry" : " entries") << '\n';
+  if (!summary.cache_id.empty()) out << "runs from the extraction cache, id " << summary.cache_id << '\n';
 }
 
 void verify_attached_data(const std::filesystem::path& file, std::ostream& out) {
@@ -56,7 +57,7 @@ void verify_attached_data(const std::filesystem::path& file, std::ostream& out) 
   const WalkSummary summary = verify_walk(source);
   out << "OK: " << display_path(file) << ": " << summary.entries << (summary.entries == 1 ? " entry, " : " entries, ")
       << summary.content_bytes << " bytes, " << (summary.checksummed ? "checksum verified" : "no checksum to verify")
-      << '\n';
+      << (summary.cache_id.empty() ? "" : ", cache index matches") << '\n';
 }
 
 void extract_attached_data(const std::filesystem::path& file, const std::filesystem::path& directory) {
