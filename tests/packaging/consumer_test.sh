@@ -44,7 +44,7 @@ grep -q 'Entry: ID: 0x00000e,' <<<"$headers" || { echo "ICON left no icon group 
 # test's own (set from a Windows process: Wine sets its own for processes started from Linux).
 mkdir -p "$work/local"
 printf '@set LOCALAPPDATA=%s\r\n@"%s" one two\r\n@exit /b %%ERRORLEVEL%%\r\n' \
-  "$(winepath -w "$work/local" 2>/dev/null)" "$(winepath -w "$work/consumer-cached.exe" 2>/dev/null)" \
+  "$(winepath -w "$work/local" 2>/dev/null)" "$(winepath -w "$build_dir/consumer-cached.exe" 2>/dev/null)" \
   >"$work/run-cached.bat"
 for run in first later; do
   set +e
