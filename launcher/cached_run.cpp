@@ -97,7 +97,7 @@ void repair(const CacheIndex& index, const std::vector<bool>& rewrite) {
 
 // The fill folder is named as a run's unpack folder, below the cache root, so the sweep of
 // finished runs clears away what a killed fill left.
-class FillDirectoryOperations final : public FreshDirectoryOperations {
+class FillDirectoryOperations final : public SystemFreshDirectoryOperations {
  public:
   explicit FillDirectoryOperations(std::wstring root) : root_(std::move(root)) {}
   bool expand(UnpackDirectory& directory) override {
@@ -105,13 +105,6 @@ class FillDirectoryOperations final : public FreshDirectoryOperations {
     if (!start) return false;
     return directory.assign(root_ + L"\\onefile_" + std::to_wstring(current_process_id()) + L"_" + *start);
   }
-  CreateDirectoryResult create_directory(const wchar_t* path) override { return osvari::create_directory(path); }
-  void create_parent_directories(const wchar_t* path) override { osvari::create_parent_directories(path); }
-  std::optional<std::wstring> start_time() override { return get_environment_value_narrow(start_time_variable); }
-  void publish_start_time(const std::wstring& stamp) override {
-    set_environment_variable(widen_variable_name(start_time_variable).c_str(), stamp.c_str());
-  }
-  std::uint64_t system_time() override { return system_time_as_file_time(); }
 
  private:
   std::wstring root_;

@@ -13,18 +13,6 @@ namespace {
 
 constexpr const wchar_t* unpack_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME}";
 
-class SystemFreshDirectoryOperations final : public FreshDirectoryOperations {
- public:
-  bool expand(UnpackDirectory& directory) override { return expand_runtime_spec(directory, unpack_directory_spec); }
-  CreateDirectoryResult create_directory(const wchar_t* path) override { return osvari::create_directory(path); }
-  void create_parent_directories(const wchar_t* path) override { osvari::create_parent_directories(path); }
-  std::optional<std::wstring> start_time() override { return get_environment_value_narrow(start_time_variable); }
-  void publish_start_time(const std::wstring& stamp) override {
-    set_environment_variable(widen_variable_name(start_time_variable).c_str(), stamp.c_str());
-  }
-  std::uint64_t system_time() override { return system_time_as_file_time(); }
-};
-
 // The clock may not have moved since the name that was taken, so the next stamp is always larger.
 std::wstring next_time_stamp(FreshDirectoryOperations& system) {
   std::uint64_t previous = 0;
@@ -33,6 +21,28 @@ std::wstring next_time_stamp(FreshDirectoryOperations& system) {
 }
 
 }  // namespace
+
+bool SystemFreshDirectoryOperations::expand(UnpackDirectory& directory) {
+  return expand_runtime_spec(directory, unpack_directory_spec);
+}
+
+CreateDirectoryResult SystemFreshDirectoryOperations::create_directory(const wchar_t* path) {
+  return osvari::create_directory(path);
+}
+
+void SystemFreshDirectoryOperations::create_parent_directories(const wchar_t* path) {
+  osvari::create_parent_directories(path);
+}
+
+std::optional<std::wstring> SystemFreshDirectoryOperations::start_time() {
+  return get_environment_value_narrow(start_time_variable);
+}
+
+void SystemFreshDirectoryOperations::publish_start_time(const std::wstring& stamp) {
+  set_environment_variable(widen_variable_name(start_time_variable).c_str(), stamp.c_str());
+}
+
+std::uint64_t SystemFreshDirectoryOperations::system_time() { return system_time_as_file_time(); }
 
 FreshDirectoryOperations& system_fresh_directory_operations() {
   static SystemFreshDirectoryOperations operations;

@@ -25,6 +25,18 @@ class FreshDirectoryOperations {
   virtual std::uint64_t system_time() = 0;
 };
 
+// The real system, with the unpack directory's spec below TEMP; a caller that names its fresh
+// directories elsewhere overrides `expand`.
+class SystemFreshDirectoryOperations : public FreshDirectoryOperations {
+ public:
+  bool expand(UnpackDirectory& directory) override;
+  CreateDirectoryResult create_directory(const wchar_t* path) override;
+  void create_parent_directories(const wchar_t* path) override;
+  std::optional<std::wstring> start_time() override;
+  void publish_start_time(const std::wstring& stamp) override;
+  std::uint64_t system_time() override;
+};
+
 FreshDirectoryOperations& system_fresh_directory_operations();
 
 enum class FreshDirectoryResult { created, not_expanded, failed };

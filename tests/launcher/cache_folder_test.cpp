@@ -113,7 +113,7 @@ TEST(CacheFolderCheck, MarksMissingWrongSizedAndNonFileEntries) {
 }
 
 TEST(CacheFolderCheck, RefusesALinkAtAnEntryOrOnTheWayToOne) {
-  for (const std::wstring& linked : {L"main.dll", L"a", L"b", L"three.txt"}) {
+  for (const std::wstring linked : {L"main.dll", L"a", L"b", L"three.txt"}) {
     FakeTree tree;
     const auto attributes = [&](const std::wstring& name, std::uint32_t plain) {
       return name == linked ? plain | attribute_reparse_point : plain;
