@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "launcher/bounded_wide_string.h"
-#include "launcher/error_reporting.h"
+#include "base/bounded_wide_string.h"
+#include "base/error_reporting.h"
 #include "platform/processes.h"
 
 namespace osvari {

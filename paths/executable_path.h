@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "launcher/bounded_wide_string.h"
-#include "launcher/error_reporting.h"
+#include "base/bounded_wide_string.h"
+#include "base/error_reporting.h"
 #include "paths/final_path_prefix.h"
 #include "platform/unique_handle.h"
 

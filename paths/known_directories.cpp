@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <memory>
 
-#include "launcher/error_reporting.h"
+#include "base/error_reporting.h"
 #include "paths/runtime_spec.h"
 
 namespace osvari {

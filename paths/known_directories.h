@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/bounded_wide_string.h"
+#include "base/bounded_wide_string.h"
 #include "platform/files.h"
 
 namespace osvari {

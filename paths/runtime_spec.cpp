@@ -5,8 +5,8 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "launcher/build_constants.h"
-#include "launcher/error_reporting.h"
+#include "base/build_constants.h"
+#include "base/error_reporting.h"
 #include "paths/environment.h"
 #include "platform/files.h"
 #include "platform/processes.h"

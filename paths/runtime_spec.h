@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/bounded_wide_string.h"
+#include "base/bounded_wide_string.h"
 
 namespace osvari {
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "launcher/error_reporting.h"
-#include "launcher/shared_state.h"
+#include "base/error_reporting.h"
+#include "base/shared_state.h"
 
 namespace osvari {
 namespace {

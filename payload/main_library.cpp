@@ -1,7 +1,7 @@
 #include "payload/main_library.h"
 
-#include "launcher/error_reporting.h"
-#include "launcher/shared_state.h"
+#include "base/error_reporting.h"
+#include "base/shared_state.h"
 #include "payload/unpack.h"
 #include "platform/modules.h"
 #include "platform/processes.h"

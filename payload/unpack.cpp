@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "launcher/bounded_wide_string.h"
-#include "launcher/error_reporting.h"
-#include "launcher/shared_state.h"
+#include "base/bounded_wide_string.h"
+#include "base/error_reporting.h"
+#include "base/shared_state.h"
 #include "paths/known_directories.h"
 #include "payload/attached_data_reader.h"
 #include "payload/complete_write.h"

@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/role.h"
+#include "base/role.h"
 #include "payload/cache_index.h"
 
 namespace osvari {

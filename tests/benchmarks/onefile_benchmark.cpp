@@ -21,8 +21,8 @@
 #include "tests/benchmarks/plain_baselines.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
-#include "tools/pack/attached_data_format.h"
-#include "tools/pack/cache_index_writer.h"
+#include "tools/pack/attached_data/attached_data_format.h"
+#include "tools/pack/attached_data/cache_index_writer.h"
 
 using namespace osvari::testing;
 using namespace osvari::benchmark;

@@ -10,7 +10,7 @@
 #include "tests/support/payload_builder.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temporary_directory.h"
-#include "tools/pack/attached_data_format.h"
+#include "tools/pack/attached_data/attached_data_format.h"
 
 namespace osvari::testing {
 namespace {

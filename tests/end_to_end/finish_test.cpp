@@ -11,12 +11,12 @@
 #include <memory>
 #include <thread>
 
-#include "launcher/finished_run_sweep.h"
+#include "launcher/finish/finished_run_sweep.h"
 #include "platform/files.h"
 #include "tests/support/onefile_runner.h"
 #include "tests/support/sacrificial_area.h"
 #include "tests/support/unix_link.h"
-#include "tools/pack/attached_data_format.h"
+#include "tools/pack/attached_data/attached_data_format.h"
 
 namespace osvari::testing {
 namespace {

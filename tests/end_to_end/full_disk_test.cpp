@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "tests/support/system_text.h"
 #include "tests/support/onefile_runner.h"
+#include "tests/support/system_text.h"
 
 namespace osvari::testing {
 namespace {

@@ -4,7 +4,7 @@
 // read as the launcher reads it, and the entries are then held to it.
 #include <cstdint>
 
-#include "launcher/shared_state.h"
+#include "base/shared_state.h"
 #include "payload/attached_data_reader.h"
 #include "payload/unpack.h"
 #include "tests/fuzz/fuzz_support.h"

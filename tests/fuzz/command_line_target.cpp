@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "launcher/command_line.h"
+#include "launcher/run/command_line.h"
 #include "tests/fuzz/fake_platform.h"
 #include "tests/fuzz/fuzz_support.h"
 

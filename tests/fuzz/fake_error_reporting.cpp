@@ -1,6 +1,6 @@
 // The launcher's failure reports for the fuzz build: instead of ending the process they throw
 // RunEnded, which the target catches.
-#include "launcher/error_reporting.h"
+#include "base/error_reporting.h"
 
 #include <cstdlib>
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/build_constants.h"
-#include "launcher/child_launch.h"
+#include "base/build_constants.h"
+#include "launcher/run/child_launch.h"
 #include "platform/files.h"
 #include "platform/modules.h"
 #include "platform/processes.h"

@@ -17,9 +17,9 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/child_launch.h"
-#include "launcher/shared_state.h"
-#include "launcher/shutdown.h"
+#include "base/shared_state.h"
+#include "launcher/finish/shutdown.h"
+#include "launcher/run/child_launch.h"
 #include "paths/environment.h"
 #include "platform/files.h"
 #include "platform/runtime.h"

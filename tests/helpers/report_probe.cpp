@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <string>
 
-#include "launcher/error_reporting.h"
+#include "base/error_reporting.h"
 #include "platform/runtime.h"
 #include "platform/win32.h"
 

@@ -8,7 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/processes.h"
-#include "tests/paths/exit_expectations.h"
+#include "tests/support/exit_expectations.h"
 #include "tests/support/temporary_directory.h"
 #include "tests/support/unix_symbolic_link.h"
 

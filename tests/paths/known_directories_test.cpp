@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "launcher/error_reporting.h"
+#include "base/error_reporting.h"
 #include "paths/runtime_spec.h"
-#include "tests/paths/exit_expectations.h"
+#include "tests/support/exit_expectations.h"
 #include "tests/support/temporary_directory.h"
 
 namespace osvari::testing {

@@ -4,14 +4,14 @@
 #include <optional>
 #include <string>
 
-#include "launcher/error_reporting.h"
+#include "base/error_reporting.h"
 #include "paths/environment.h"
 #include "paths/runtime_spec.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 #include "platform/runtime.h"
 #include "platform/shell.h"
-#include "tests/paths/exit_expectations.h"
+#include "tests/support/exit_expectations.h"
 
 namespace osvari::testing {
 namespace {

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "launcher/error_reporting.h"
+#include "base/error_reporting.h"
 #include "platform/shell.h"
-#include "tests/paths/exit_expectations.h"
+#include "tests/support/exit_expectations.h"
 
 namespace osvari::testing {
 namespace {

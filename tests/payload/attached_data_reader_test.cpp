@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "tests/support/payload_builder.h"
-#include "tools/pack/attached_data_format.h"
+#include "tools/pack/attached_data/attached_data_format.h"
 
 namespace osvari::testing {
 namespace {

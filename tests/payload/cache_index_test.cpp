@@ -7,7 +7,7 @@
 #include <string>
 
 #include "tests/support/payload_builder.h"
-#include "tools/pack/cache_index_writer.h"
+#include "tools/pack/attached_data/cache_index_writer.h"
 
 namespace osvari {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "launcher/shared_state.h"
+#include "base/shared_state.h"
 #include "payload/attached_data_reader.h"
 #include "platform/win32.h"
 #include "tests/support/payload_builder.h"

@@ -1,7 +1,7 @@
 #include "tests/support/payload_builder.h"
 
-#include "tools/pack/attached_data_format.h"
-#include "tools/pack/cache_index_writer.h"
+#include "tools/pack/attached_data/attached_data_format.h"
+#include "tools/pack/attached_data/cache_index_writer.h"
 
 namespace osvari::testing {
 

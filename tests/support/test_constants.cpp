@@ -1,5 +1,5 @@
 // The application identity that unit tests link in place of a launcher's generated one.
-#include "launcher/build_constants.h"
+#include "base/build_constants.h"
 
 namespace osvari {
 

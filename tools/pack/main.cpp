@@ -8,19 +8,19 @@
 #include <thread>
 #include <vector>
 
-#include "tools/pack/attached_data_format.h"
-#include "tools/pack/attached_data_writer.h"
-#include "tools/pack/depfile.h"
-#include "tools/pack/entry_names.h"
-#include "tools/pack/import_check.h"
-#include "tools/pack/inspect_commands.h"
-#include "tools/pack/launcher_attach.h"
-#include "tools/pack/main_library_check.h"
+#include "tools/pack/attached_data/attached_data_format.h"
+#include "tools/pack/attached_data/attached_data_writer.h"
+#include "tools/pack/command_line/inspect_commands.h"
+#include "tools/pack/command_line/pack_feedback.h"
+#include "tools/pack/command_line/pack_options.h"
+#include "tools/pack/executable_resources/launcher_attach.h"
+#include "tools/pack/inputs/depfile.h"
+#include "tools/pack/inputs/entry_names.h"
+#include "tools/pack/inputs/import_check.h"
+#include "tools/pack/inputs/main_library_check.h"
+#include "tools/pack/inputs/pack_inputs.h"
+#include "tools/pack/output_files/pending_output.h"
 #include "tools/pack/pack_error.h"
-#include "tools/pack/pack_feedback.h"
-#include "tools/pack/pack_inputs.h"
-#include "tools/pack/pack_options.h"
-#include "tools/pack/pending_output.h"
 
 namespace osvari::pack {
 namespace {

@@ -1,0 +1,226 @@
+#include "launcher/cache/cached_run.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/error_reporting.h"
+#include "base/shared_state.h"
+#include "launcher/cache/cache_folder.h"
+#include "launcher/finish/finished_run_sweep.h"
+#include "launcher/finish/fresh_unpack_directory.h"
+#include "launcher/finish/shutdown.h"
+#include "launcher/finish/tree_removal.h"
+#include "launcher/run/child_environment.h"
+#include "launcher/run/child_launch.h"
+#include "paths/environment.h"
+#include "paths/extended_length_path.h"
+#include "paths/known_directories.h"
+#include "paths/runtime_spec.h"
+#include "payload/attached_data_reader.h"
+#include "payload/main_library.h"
+#include "payload/unpack.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/runtime.h"
+
+namespace osvari {
+namespace {
+
+struct CachePlaces {
+  std::wstring root;          // full path of "...\osvari-onefile"
+  std::wstring folder_name;   // "<exe name>-<id>"
+  std::wstring folder;        // root and folder name
+  std::wstring base;          // the executable's name without ".exe"
+};
+
+// "C:\..." or "\\server\share\...": a relative value would put the cache below whatever the
+// current directory happens to be.
+bool is_absolute_path(std::wstring_view path) {
+  const bool drive = path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
+  return drive || path.starts_with(L"\\\\");
+}
+
+// LOCALAPPDATA as the environment gives it, so that whoever starts the program (a test, a
+// portable setup) can move the cache; the shell's folder otherwise. Windows sets the variable
+// to that same folder; Wine's shell folder lookup does not read it.
+std::wstring local_application_data() {
+  if (const std::optional<std::wstring> value = get_environment_value_narrow("LOCALAPPDATA")) {
+    if (is_absolute_path(*value)) return *value;
+  }
+  UnpackDirectory folder;
+  if (!expand_runtime_spec(folder, L"{CACHE_DIR}") || folder.empty()) fatal_expand_error(L"{CACHE_DIR}");
+  return std::wstring(folder.view());
+}
+
+CachePlaces cache_places(const CacheIndex& index) {
+  CachePlaces places;
+  std::wstring root = full_path_name(local_application_data().c_str());
+  while (root.size() > 3 && root.ends_with(L'\\')) root.pop_back();
+  if (!root.ends_with(L'\\')) root += L'\\';
+  places.root = root + std::wstring(cache_root_name);
+  places.base = executable_base_name(own_module_path().view());
+  places.folder_name = cache_folder_name(places.base, index.id);
+  places.folder = places.root + L"\\" + places.folder_name;
+  return places;
+}
+
+std::wstring extended(const std::wstring& path) { return extended_length_path(path); }
+
+bool is_link(const std::wstring& path) {
+  const std::optional<std::uint32_t> attributes = file_attributes(extended(path).c_str());
+  return attributes && (*attributes & attribute_reparse_point) != 0;
+}
+
+[[noreturn]] void refuse_link() { fatal_error("Error, the cache folder is a link or holds one."); }
+
+void use_as_unpack_directory(const std::wstring& path) {
+  if (!unpack_directory().assign(path)) fail_internal_limit("the cache folder does not fit in 4096 code units");
+}
+
+CacheCheck check(const std::wstring& folder, const CacheIndex& index) {
+  return check_cache_folder(extended(folder), index,
+                            [](const std::wstring& path, std::vector<DirectoryEntry>& entries) {
+                              return list_directory(path, L"*", entries);
+                            });
+}
+
+// Writes again what the check found missing or of another size, straight into the cache
+// folder: a partly written file has another size, so a run cut short here is repaired again.
+void repair(const CacheIndex& index, const std::vector<bool>& rewrite) {
+  open_attached_data();
+  const UnpackPlan plan{index.entries, &rewrite};
+  unpack_files(RoleKind::parent, &plan);
+  confirm_attached_data_end();
+  close_attached_data();
+}
+
+// The fill folder is named as a run's unpack folder, below the cache root, so the sweep of
+// finished runs clears away what a killed fill left.
+class FillDirectoryOperations final : public SystemFreshDirectoryOperations {
+ public:
+  explicit FillDirectoryOperations(std::wstring root) : root_(std::move(root)) {}
+  bool expand(UnpackDirectory& directory) override {
+    const std::optional<std::wstring> start = start_time();
+    if (!start) return false;
+    return directory.assign(root_ + L"\\onefile_" + std::to_wstring(current_process_id()) + L"_" + *start);
+  }
+
+ private:
+  std::wstring root_;
+};
+
+void remove_fill_after_failure() {
+  close_target_file();
+  remove_own_unpack_directory();
+}
+
+// Unpacks everything into a fresh sibling of the cache folder and renames it into place.
+// False when another run's folder got there first; this run's fill is then removed.
+bool fill(const CachePlaces& places, const CacheIndex& index) {
+  ensure_directory_with_ancestors(places.root.c_str());
+  FillDirectoryOperations operations(places.root);
+  if (!operations.expand(unpack_directory())) fatal_error("Error, couldn't create a fresh unpack directory.");
+  if (create_fresh_unpack_directory(unpack_directory(), operations) != FreshDirectoryResult::created) {
+    fatal_error("Error, couldn't create a fresh unpack directory.");
+  }
+  mark_unpack_directory_created();
+  set_action_before_failure_exit(remove_fill_after_failure);
+  (void)ensure_directory(unpack_directory().c_str());
+  mark_and_sweep(std::wstring(unpack_directory().view()));
+  install_console_control_handler();
+
+  open_attached_data();
+  const UnpackPlan plan{index.entries};
+  unpack_files(RoleKind::parent, &plan);
+  confirm_attached_data_end();
+  close_attached_data();
+
+  const std::wstring filled = extended(full_path_name(unpack_directory().c_str()));
+  if (move_without_replacing(filled.c_str(), extended(places.folder).c_str())) {
+    mark_unpack_directory_kept();
+    return true;
+  }
+  remove_own_unpack_directory();
+  mark_unpack_directory_kept();
+  return false;
+}
+
+void remove_unused_caches(const CachePlaces& places) {
+  std::vector<DirectoryEntry> entries;
+  const std::wstring root = extended(places.root);
+  if (!list_directory(root, (places.base + L"-*").c_str(), entries)) return;
+  const std::uint64_t now = system_time_as_file_time();
+  for (const DirectoryEntry& entry : entries) {
+    if (!is_unused_cache(entry, places.base, places.folder_name, now)) continue;
+    const std::wstring path = root + L"\\" + entry.name;
+    if (is_owned_by_current_user(path.c_str())) (void)remove_tree(path, system_file_tree_operations());
+  }
+}
+
+// Nothing is left to do once the application ends, since the cache stays: it runs in this
+// process, which saves the start of a second one. It sees what a child would: argv[0] is the
+// launcher's full path, the rest the user's arguments, and the four variables are set.
+int run_in_this_process(const CachePlaces& places, const CacheIndex& index, int argument_count,
+                        wchar_t** argument_vector) {
+  // The application's runtime may be this process's runtime, whose copy of the environment
+  // predates the four variables.
+  for (const char* name : {parent_process_variable, start_time_variable, directory_variable_name,
+                           original_argv0_variable_name}) {
+    copy_to_runtime_environment(widen_variable_name(name).c_str());
+  }
+  static std::wstring program(own_module_path().view());
+  static std::vector<wchar_t*> arguments;
+  arguments.assign({program.data()});
+  for (int i = 1; i < argument_count; ++i) arguments.push_back(argument_vector[i]);
+  arguments.push_back(nullptr);
+  set_main_library_path(places.folder, index.entries.front().name);
+  return run_main_library(places.folder.c_str(), static_cast<int>(arguments.size() - 1), arguments.data());
+}
+
+int run_cached_parent(const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
+  const CachePlaces places = cache_places(index);
+  if (is_link(places.root) || is_link(places.folder)) refuse_link();
+
+  if (is_existing_directory(extended(places.folder).c_str())) {
+    use_as_unpack_directory(places.folder);
+    mark_unpack_directory_kept();
+    install_console_control_handler();
+    const CacheCheck found = check(places.folder, index);
+    if (found.refused) refuse_link();
+    if (!found.complete()) repair(index, found.rewrite);
+    // Fills killed part way leave folders that nothing else would clear away.
+    (void)sweep_finished_runs(extended(places.root), L"", *make_system_sweep_operations());
+  } else if (fill(places, index)) {
+    remove_unused_caches(places);
+  } else {
+    // Another first run renamed its complete folder into place first.
+    if (is_link(places.folder)) refuse_link();
+    const CacheCheck found = check(places.folder, index);
+    if (found.refused) refuse_link();
+    if (!found.complete()) fatal_error("Error, couldn't use the cache folder.");
+  }
+  // The folder's last-write time tells when the cache was last used.
+  (void)set_directory_last_write_time(extended(places.folder).c_str(), system_time_as_file_time());
+
+  set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
+  return run_in_this_process(places, index, argument_count, argument_vector);
+}
+
+int run_cached_child(const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
+  const CachePlaces places = cache_places(index);
+  use_as_unpack_directory(places.folder);
+  mark_unpack_directory_kept();
+  install_console_control_handler();
+  set_main_library_path(places.folder, index.entries.front().name);
+  return run_main_library(argument_count, argument_vector);
+}
+
+}  // namespace
+
+int run_cached(const Role& role, const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
+  if (role.is_child()) return run_cached_child(index, argument_count, argument_vector);
+  return run_cached_parent(index, argument_count, argument_vector);
+}
+
+}  // namespace osvari

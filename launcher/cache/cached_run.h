@@ -1,0 +1,18 @@
+// The run of an executable packed for the extraction cache: its files live in
+// "%LOCALAPPDATA%\osvari-onefile\<exe name>-<id>", unpacked by the first run and checked,
+// repaired where needed and used by every later run.
+#pragma once
+
+#include "base/role.h"
+#include "payload/cache_index.h"
+
+namespace osvari {
+
+// Parent: fills the cache folder (into a temporary sibling renamed into place when complete)
+// or checks it and repairs what it must, then enters the main library in this same process
+// and returns what run_code returns; nothing is removed at the end. Child (a process the
+// application started of its own executable): enters the main library in the cache folder.
+// Ends the process on any failure.
+int run_cached(const Role& role, const CacheIndex& index, int argument_count, wchar_t** argument_vector);
+
+}  // namespace osvari

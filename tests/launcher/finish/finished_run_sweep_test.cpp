@@ -1,0 +1,116 @@
+// Which folders the sweep takes: names, marks, processes, owners and limits, over a script.
+#include "launcher/finish/finished_run_sweep.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+namespace osvari {
+namespace {
+
+TEST(UnpackDirectoryName, OnlyTheLaunchersOwnFormIsRecognised) {
+  struct Case {
+    const wchar_t* name;
+    std::optional<std::pair<std::uint32_t, std::uint64_t>> parsed;
+  };
+  using Parsed = std::pair<std::uint32_t, std::uint64_t>;
+  const Case cases[] = {
+      {L"onefile_12_34", Parsed{12, 34}},
+      {L"onefile_4294967295_9223372036854775807", Parsed{4294967295u, 9223372036854775807ull}},
+      {L"onefile_0012_0034", Parsed{12, 34}},
+      {L"onefile_4294967296_1", std::nullopt},             // process id past 32 bits
+      {L"onefile_1_9223372036854775808", std::nullopt},    // stamp past 63 bits
+      {L"onefile_keep", std::nullopt},
+      {L"onefile_12_ab", std::nullopt},
+      {L"onefile_12", std::nullopt},
+      {L"onefile_12_", std::nullopt},
+      {L"onefile__12", std::nullopt},
+      {L"onefile_12_34_5", std::nullopt},
+      {L"onefile_-1_2", std::nullopt},
+      {L"onefile_1 _2", std::nullopt},
+      {L"OneFile_1_2", std::nullopt},
+      {L"xonefile_1_2", std::nullopt},
+      {L"onefile_\u0661_2", std::nullopt},  // a digit of another script
+  };
+  for (const auto& entry : cases) {
+    const auto parsed = parse_unpack_directory_name(entry.name);
+    ASSERT_EQ(parsed.has_value(), entry.parsed.has_value()) << entry.name;
+    if (parsed) {
+      EXPECT_EQ(std::pair(parsed->process_id, parsed->time_stamp), *entry.parsed) << entry.name;
+    }
+  }
+}
+
+constexpr std::uint32_t directory = attribute_directory;
+
+// TEMP is T; processes, marks and owners as scripted.
+class ScriptedSweep final : public SweepOperations {
+ public:
+  std::vector<DirectoryEntry> entries;
+  std::set<std::wstring> marked;
+  std::map<std::uint32_t, std::uint64_t> running;  // process id -> start time
+  std::set<std::wstring> foreign;                  // paths owned by someone else
+  int time_left = 1000;                            // out_of_time answers false this many times
+  std::vector<std::wstring> removed;
+
+  bool list_candidates(const std::wstring&, std::vector<DirectoryEntry>& out) override {
+    out = entries;
+    return true;
+  }
+  bool is_marked_in_use(const std::wstring& name) override { return marked.contains(name); }
+  std::optional<std::uint64_t> running_process_start_time(std::uint32_t id) override {
+    const auto found = running.find(id);
+    if (found == running.end()) return std::nullopt;
+    return found->second;
+  }
+  bool is_owned_by_current_user(const std::wstring& path) override { return !foreign.contains(path); }
+  void remove_tree(const std::wstring& path, const std::function<bool()>&) override { removed.push_back(path); }
+  bool out_of_time() override { return time_left-- <= 0; }
+};
+
+TEST(SweepFinishedRuns, TakesOnlyFoldersOfRunsThatAreOver) {
+  ScriptedSweep system;
+  system.entries = {
+      {L"onefile_1_100", directory},               // no process 1: over
+      {L"onefile_2_100", directory},               // process 2 started before: running
+      {L"onefile_3_100", directory},               // process 3 started after: the id was reused
+      {L"onefile_4_100", directory},               // marked in use (an orphaned child holds it)
+      {L"onefile_5_100", directory},               // this run's own folder
+      {L"onefile_6_100", directory},               // another user's
+      {L"onefile_7_100", attribute_normal},        // a file
+      {L"onefile_8_100", directory | attribute_reparse_point},  // a link: removed as a link
+      {L"onefile_keep", directory},
+      {L"onefile_12_ab", directory},
+  };
+  system.running = {{2, 50}, {3, 150}, {4, 50}};
+  system.marked = {L"onefile_4_100"};
+  system.foreign = {L"T\\onefile_6_100"};
+  const auto swept = sweep_finished_runs(L"T", L"onefile_5_100", system);
+  EXPECT_EQ(swept, (std::vector<std::wstring>{L"onefile_1_100", L"onefile_3_100", L"onefile_8_100"}));
+  EXPECT_EQ(system.removed, (std::vector<std::wstring>{L"T\\onefile_1_100", L"T\\onefile_3_100", L"T\\onefile_8_100"}));
+}
+
+TEST(SweepFinishedRuns, StopsAtItsLimitAndWhenOutOfTime) {
+  struct Case {
+    const char* label;
+    int finished;
+    int time_left;
+    std::size_t removed;
+  };
+  const Case cases[] = {
+      {"limit", 20, 1000, static_cast<std::size_t>(sweep_removal_limit)},
+      {"time", 20, 3, 3},
+      {"no_time_at_all", 20, 0, 0},
+  };
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.label);
+    ScriptedSweep system;
+    for (int i = 0; i < entry.finished; ++i) system.entries.push_back({L"onefile_1_" + std::to_wstring(i), directory});
+    system.time_left = entry.time_left;
+    EXPECT_EQ(sweep_finished_runs(L"T", L"", system).size(), entry.removed);
+  }
+}
+
+}  // namespace
+}  // namespace osvari

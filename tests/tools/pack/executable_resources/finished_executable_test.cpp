@@ -1,0 +1,274 @@
+// osvari-pack --launcher: finished executables and their options, read back from the file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "tests/tools/pack/support/executable_image_builder.h"
+#include "tests/tools/pack/support/icon_builder.h"
+#include "tests/tools/pack/support/pack_test_support.h"
+#include "tests/tools/pack/support/pe_image_builder.h"
+#include "tests/tools/pack/support/version_reader.h"
+#include "tools/pack/pe/pe_executable.h"
+
+namespace osvari::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using pack::resource_id;
+
+constexpr std::string_view launcher_manifest = "<assembly launcher/>";
+const std::string utf8_manifest =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
+    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
+    "  <application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>\n"
+    "    <activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>\n"
+    "  </windowsSettings></application>\n"
+    "</assembly>\n";
+
+// A launcher as the build makes one, with an icon, a resource of its own and version information.
+std::string test_launcher() {
+  pack::ResourceTable table;
+  const auto add = [&](std::uint32_t type, pack::ResourceKey name, std::string data) {
+    table.add({resource_id(type), std::move(name), resource_id(pack::language_english_us), std::move(data), 0});
+  };
+  add(pack::resource_type_manifest, resource_id(1), std::string(launcher_manifest));
+  add(pack::resource_type_version, resource_id(1), "launcher version");
+  add(pack::resource_type_icon, resource_id(1), "old icon 1");
+  add(pack::resource_type_icon, resource_id(2), "old icon 2");
+  add(pack::resource_type_group_icon, pack::ResourceKey{0, u"MAINICON"}, "old group");
+  add(pack::resource_type_rcdata, resource_id(5), "keep me");
+  return build_executable_image({.resources = resources_of(table), .relocations_after_resources = true});
+}
+
+std::string resource(const pack::PeExecutable& executable, std::uint32_t type, std::uint32_t id) {
+  const auto found = executable.resources().find(resource_id(type), resource_id(id));
+  if (found.size() != 1) return std::to_string(found.size()).append(" copies");
+  return found.front()->data;
+}
+
+class FinishedExecutable : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(folder / "app.dll", build_pe_image());
+    write_file(folder / "data/notes.txt", "notes");
+    write_file(folder / "launcher.exe", test_launcher());
+    write_file(folder / "app.ico", build_icon_file({{16, "small"}, {48, "large image"}}));
+    write_file(folder / "utf8.manifest", utf8_manifest);
+    fs::create_directories(folder / "out");
+  }
+
+  std::string path(const char* relative) const { return (folder / relative).string(); }
+  std::string output() const { return path("out/My App.exe"); }
+
+  // Packs with `options` and returns the executable read back; checks the common facts.
+  pack::PeExecutable pack_with(const std::vector<std::string>& options) {
+    std::vector<std::string> arguments = {"--quiet", "--level", "3", "--launcher", path("launcher.exe")};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.insert(arguments.end(), {"-o", output(), path("app.dll"), path("data")});
+    const PackRun run = run_pack(arguments);
+    EXPECT_EQ(run.exit_code, 0) << run.errors;
+    EXPECT_EQ(run.errors, "");
+    pack::PeExecutable executable(read_file(output()));
+    const std::vector<DecodedEntry> entries =
+        decode_attached_data(resource(executable, pack::resource_type_rcdata, 27));
+    EXPECT_EQ(entries.size(), 2u);
+    EXPECT_EQ(resource(executable, pack::resource_type_rcdata, 5), "keep me");
+    return executable;
+  }
+
+  TemporaryFolder folder;
+};
+
+using Strings = std::map<std::u16string, std::u16string>;
+
+struct OptionCase {
+  const char* description;
+  std::vector<std::string> options;
+  std::uint16_t subsystem;
+  std::function<void(const pack::PeExecutable&)> check;
+};
+
+TEST_F(FinishedExecutable, AppliesEachOption) {
+  const auto default_version = [](const pack::PeExecutable& executable) {
+    const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
+    EXPECT_EQ(version.strings, (Strings{{u"FileDescription", u"My App"},
+                                        {u"InternalName", u"My App"},
+                                        {u"OriginalFilename", u"My App.exe"},
+                                        {u"ProductName", u"My App"}}));
+  };
+  const auto launcher_icon_and_manifest = [](const pack::PeExecutable& executable) {
+    EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), launcher_manifest);
+    EXPECT_EQ(resource(executable, pack::resource_type_icon, 2), "old icon 2");
+  };
+  const OptionCase cases[] = {
+      {"no options: a GUI program named after the output",
+       {},
+       2,
+       [&](const pack::PeExecutable& executable) {
+         default_version(executable);
+         launcher_icon_and_manifest(executable);
+       }},
+      {"console", {"--console"}, 3, [&](const pack::PeExecutable& e) { launcher_icon_and_manifest(e); }},
+      {"version information",
+       {"--company", "Example Ltd", "--product", "Caf\xC3\xA9 App", "--version", "2.1.0-rc3"},
+       2,
+       [](const pack::PeExecutable& executable) {
+         const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
+         EXPECT_EQ(version.strings, (Strings{{u"CompanyName", u"Example Ltd"},
+                                             {u"FileDescription", u"Caf\u00E9 App"},
+                                             {u"FileVersion", u"2.1.0-rc3"},
+                                             {u"InternalName", u"My App"},
+                                             {u"OriginalFilename", u"My App.exe"},
+                                             {u"ProductName", u"Caf\u00E9 App"},
+                                             {u"ProductVersion", u"2.1.0-rc3"}}));
+         EXPECT_EQ(version.file_version, (std::array<std::uint16_t, 4>{2, 1, 0, 3}));
+       }},
+      {"icon replaces every icon",
+       {"--icon", "@app.ico"},
+       2,
+       [](const pack::PeExecutable& executable) {
+         std::size_t groups = 0;
+         std::size_t icons = 0;
+         for (const pack::Resource& r : executable.resources().resources()) {
+           groups += r.type == resource_id(pack::resource_type_group_icon);
+           icons += r.type == resource_id(pack::resource_type_icon);
+         }
+         EXPECT_EQ(groups, 1u);
+         EXPECT_EQ(icons, 2u);
+         EXPECT_EQ(resource(executable, pack::resource_type_icon, 1), "small");
+         EXPECT_EQ(resource(executable, pack::resource_type_icon, 2), "large image");
+         EXPECT_EQ(resource(executable, pack::resource_type_group_icon, 1).size(), 6u + 2 * 14);
+       }},
+      {"manifest",
+       {"--manifest", "@utf8.manifest"},
+       2,
+       [](const pack::PeExecutable& executable) {
+         EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_manifest);
+       }},
+      {"all at once",
+       {"--console", "--icon", "@app.ico", "--manifest", "@utf8.manifest", "--version", "1.0", "--company", "C"},
+       3,
+       [](const pack::PeExecutable& executable) {
+         EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_manifest);
+         EXPECT_EQ(resource(executable, pack::resource_type_icon, 1), "small");
+         const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
+         EXPECT_EQ(version.strings.at(u"CompanyName"), u"C");
+         EXPECT_EQ(version.strings.at(u"ProductVersion"), u"1.0");
+       }},
+  };
+  for (const OptionCase& test : cases) {
+    SCOPED_TRACE(test.description);
+    std::vector<std::string> options = test.options;
+    for (std::string& option : options) {
+      if (option.starts_with("@")) option = path(option.c_str() + 1);
+    }
+    const pack::PeExecutable executable = pack_with(options);
+    EXPECT_EQ(executable.subsystem(), test.subsystem);
+    test.check(executable);
+  }
+}
+
+TEST_F(FinishedExecutable, GivesTheSameBytesForTheSameInputs) {
+  const std::vector<std::string> options = {"--icon", path("app.ico"), "--version", "3.0"};
+  pack_with(options);
+  const std::string first = read_file(output());
+  pack_with(options);
+  EXPECT_TRUE(read_file(output()) == first);
+}
+
+TEST_F(FinishedExecutable, DropsTheLaunchersSignatureAndSaysSo) {
+  write_file(folder / "signed.exe", build_executable_image({.certificate = std::string(512, 'C')}));
+  // Quiet drops the summary line, not the note.
+  const PackRun run = run_pack({"--quiet", "--launcher", path("signed.exe"), "-o", output(), path("app.dll")});
+  EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(run.errors, "osvari-pack: the launcher was signed; a changed file breaks a signature, so " + output() +
+                            " carries none: sign it again\n");
+  const std::string written = read_file(output());
+  EXPECT_EQ(written.find(std::string(512, 'C')), std::string::npos);
+  EXPECT_EQ(image_facts(written).certificate_size, 0u);
+}
+
+TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
+  const struct {
+    const char* description;
+    std::function<void(const fs::path&)> prepare;
+    std::vector<std::string> options;
+    int exit_code;
+    std::string message;
+  } cases[] = {
+      {"missing launcher", [](const fs::path& f) { fs::remove(f / "launcher.exe"); }, {}, 1, "no such launcher file: "},
+      {"text as the launcher",
+       [](const fs::path& f) { write_file(f / "launcher.exe", "#!/bin/sh\n"); },
+       {},
+       1,
+       "launcher.exe is not a Windows executable (no MZ header)"},
+      {"a 32-bit launcher",
+       [](const fs::path& f) { write_file(f / "launcher.exe", build_executable_image({.magic = 0x10B})); },
+       {},
+       1,
+       "is a 32-bit (PE32) image, not PE32+"},
+      {"a truncated launcher",
+       [](const fs::path& f) { write_file(f / "launcher.exe", test_launcher().substr(0, 0x900)); },
+       {},
+       1,
+       "is cut short"},
+      {"a DLL as the launcher",
+       [](const fs::path& f) { write_file(f / "launcher.exe", build_executable_image({.characteristics = 0x2022})); },
+       {},
+       1,
+       "is a DLL, not an executable"},
+      {"missing icon", [](const fs::path&) {}, {"--icon", "@none.ico"}, 1, "no such icon file: "},
+      {"not an icon", [](const fs::path&) {}, {"--icon", "@utf8.manifest"}, 1, "is not an icon file (.ico)"},
+      {"missing manifest", [](const fs::path&) {}, {"--manifest", "@none.xml"}, 1, "no such manifest file: "},
+      {"not a manifest", [](const fs::path&) {}, {"--manifest", "@app.ico"}, 1, "is not an application manifest"},
+      {"a version without numbers",
+       [](const fs::path&) {},
+       {"--version", "beta"},
+       2,
+       "--version needs numbers from 0 to 65535"},
+      {"a version number too large",
+       [](const fs::path&) {},
+       {"--version", "1.70000"},
+       2,
+       "--version needs numbers from 0 to 65535"},
+      {"an empty company", [](const fs::path&) {}, {"--company="}, 2, "--company needs a value"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.description);
+    TemporaryFolder case_folder;
+    write_file(case_folder / "app.dll", build_pe_image());
+    write_file(case_folder / "launcher.exe", test_launcher());
+    write_file(case_folder / "app.ico", build_icon_file({{16, "small"}}));
+    write_file(case_folder / "utf8.manifest", utf8_manifest);
+    fs::create_directories(case_folder / "out");
+    test.prepare(case_folder.path());
+    std::vector<std::string> arguments = {"--launcher", (case_folder / "launcher.exe").string()};
+    for (const std::string& option : test.options) {
+      arguments.push_back(option.starts_with("@") ? (case_folder / option.substr(1)).string() : option);
+    }
+    arguments.insert(arguments.end(),
+                     {"-o", (case_folder / "out/app.exe").string(), (case_folder / "app.dll").string()});
+    const PackRun run = run_pack(arguments);
+    EXPECT_EQ(run.exit_code, test.exit_code) << run.errors;
+    EXPECT_TRUE(run.errors.starts_with("osvari-pack: ")) << run.errors;
+    EXPECT_NE(run.errors.find(test.message), std::string::npos) << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+    EXPECT_TRUE(fs::is_empty(case_folder / "out")) << "output left behind";
+  }
+}
+
+TEST_F(FinishedExecutable, RefusesExecutableOptionsWithoutALauncher) {
+  for (const std::vector<std::string>& options : std::vector<std::vector<std::string>>{
+           {"--console"}, {"--icon", path("app.ico")}, {"--version", "1.0"}, {"--manifest", path("utf8.manifest")}}) {
+    std::vector<std::string> arguments = options;
+    arguments.insert(arguments.end(), {"-o", output(), path("app.dll")});
+    const PackRun run = run_pack(arguments);
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_NE(run.errors.find("need --launcher"), std::string::npos) << run.errors;
+    EXPECT_TRUE(fs::is_empty(folder / "out"));
+  }
+}
+
+}  // namespace
+}  // namespace osvari::testing

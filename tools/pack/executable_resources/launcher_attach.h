@@ -1,0 +1,38 @@
+// Onefile executables: a copy of the launcher carrying attached data as RCDATA resource 27,
+// with the application's subsystem, icon, version information and manifest.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/pack/pe/pe_executable.h"
+
+namespace osvari::pack {
+
+inline constexpr int attached_data_resource_id = 27;
+
+struct ExecutableOptions {
+  bool console = false;  // console subsystem instead of the GUI subsystem
+  std::optional<std::filesystem::path> icon;
+  std::optional<std::filesystem::path> manifest;
+  std::string company;  // UTF-8, as the version information shows them
+  std::string product;
+  std::string version;
+};
+
+// Reads `launcher` and makes its subsystem, icon, manifest and version information those of
+// `options` (the file name shown is that of `output`), before anything is compressed. Throws
+// PackError (bad input) naming the file at fault.
+PeExecutable prepare_launcher(const std::filesystem::path& launcher, const std::filesystem::path& output,
+                              const ExecutableOptions& options);
+
+// Writes `output` as `launcher` with `attached_data` as RCDATA resource 27 in place of any
+// earlier one; the output appears only when complete. Returns notes for the user (a dropped
+// signature). Throws PackError (bad input) on failure.
+std::vector<std::string> write_launcher_with_attached_data(PeExecutable launcher, const std::filesystem::path& output,
+                                                           std::string attached_data);
+
+}  // namespace osvari::pack

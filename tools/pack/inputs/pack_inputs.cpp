@@ -1,0 +1,119 @@
+#include "tools/pack/inputs/pack_inputs.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <map>
+#include <system_error>
+
+#include "tools/pack/inputs/entry_names.h"
+#include "tools/pack/pack_error.h"
+
+namespace osvari::pack {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void fail_unreadable(const fs::path& path, const std::error_code& error) {
+  fail_bad_input("cannot read " + display_path(path) + ": " + error.message());
+}
+
+PackEntry make_entry(const std::vector<fs::path>& components, const fs::path& source) {
+  PackEntry entry{make_entry_name(components, source), source, 0};
+  std::error_code error;
+  entry.size = fs::file_size(source, error);
+  if (error) fail_unreadable(source, error);
+  // Opening now reports an unreadable file before any compression work.
+  errno = 0;
+  if (!std::ifstream(source, std::ios::binary)) {
+    fail_unreadable(source, errno != 0 ? std::error_code(errno, std::generic_category())
+                                       : std::make_error_code(std::errc::io_error));
+  }
+  return entry;
+}
+
+void add_directory(const fs::path& directory, std::vector<fs::path>& components, std::vector<PackEntry>& entries) {
+  std::error_code error;
+  fs::directory_iterator it(directory, error);
+  if (error) fail_unreadable(directory, error);
+  for (; it != fs::directory_iterator(); it.increment(error)) {
+    const fs::directory_entry& item = *it;
+    std::error_code ignored;  // an entry that cannot be asked about is neither kind, and is left out
+    components.push_back(item.path().filename());
+    if (item.is_directory(ignored) && !item.is_symlink(ignored)) {
+      add_directory(item.path(), components, entries);
+    } else if (item.is_regular_file(ignored)) {
+      entries.push_back(make_entry(components, item.path()));
+    }
+    components.pop_back();
+  }
+  if (error) fail_unreadable(directory, error);
+}
+
+// Windows compares names without regard to letter case: two entries whose names differ only
+// in case would land in one file, and a file named like a folder of another entry would keep
+// that entry from being written.
+void check_names_are_distinct_on_windows(const std::vector<PackEntry>& entries) {
+  std::map<std::u16string, const PackEntry*> files;
+  std::map<std::u16string, const PackEntry*> folders;
+  const auto fail_same = [](const PackEntry& a, const PackEntry& b) {
+    if (a.name == b.name) {
+      fail_bad_input("two inputs give the entry name \"" + utf16_to_utf8(a.name) + "\": " + display_path(a.source) +
+                     " and " + display_path(b.source));
+    }
+    fail_bad_input("entry names differ only in letter case, \"" + utf16_to_utf8(a.name) + "\" and \"" +
+                   utf16_to_utf8(b.name) + "\": " + display_path(a.source) + " and " + display_path(b.source));
+  };
+  for (const PackEntry& entry : entries) {
+    const std::u16string folded = fold_letter_case(entry.name);
+    if (const auto [found, added] = files.emplace(folded, &entry); !added) fail_same(*found->second, entry);
+    for (std::size_t end = folded.find(u'\\'); end != std::u16string::npos; end = folded.find(u'\\', end + 1)) {
+      folders.emplace(folded.substr(0, end), &entry);
+    }
+  }
+  for (const auto& [folded, entry] : files) {
+    if (const auto folder = folders.find(folded); folder != folders.end()) {
+      fail_bad_input("entry name \"" + utf16_to_utf8(entry->name) + "\" is also a folder of \"" +
+                     utf16_to_utf8(folder->second->name) + "\": " + display_path(entry->source) + " and " +
+                     display_path(folder->second->source));
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<PackEntry> collect_pack_entries(const fs::path& main_library, const std::vector<fs::path>& inputs) {
+  std::vector<PackEntry> entries;
+  std::error_code error;
+
+  const fs::file_status main_status = fs::status(main_library, error);
+  if (!fs::exists(main_status)) fail_bad_input("no such file: " + display_path(main_library));
+  if (!fs::is_regular_file(main_status)) {
+    fail_bad_input("the main library is not a regular file: " + display_path(main_library));
+  }
+  entries.push_back(make_entry({main_library.filename()}, main_library));
+  // The launcher loads it by this name; without ".dll" the system would append one.
+  if (!ends_in_dll(entries.front().name)) {
+    fail_bad_input("the main library's name does not end in \".dll\": " + display_path(main_library));
+  }
+
+  for (const fs::path& input : inputs) {
+    const fs::file_status status = fs::status(input, error);
+    if (!fs::exists(status)) fail_bad_input("no such file or directory: " + display_path(input));
+    if (fs::is_directory(status)) {
+      std::vector<fs::path> components;
+      add_directory(input, components, entries);
+    } else if (fs::is_regular_file(status)) {
+      entries.push_back(make_entry({input.filename()}, input));
+    } else {
+      fail_bad_input("not a regular file or directory: " + display_path(input));
+    }
+  }
+
+  const auto by_name = [](const PackEntry& a, const PackEntry& b) { return a.name < b.name; };
+  std::sort(entries.begin() + 1, entries.end(), by_name);
+  check_names_are_distinct_on_windows(entries);
+  return entries;
+}
+
+}  // namespace osvari::pack
