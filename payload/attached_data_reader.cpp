@@ -12,7 +12,11 @@
 namespace osvari {
 namespace {
 
-constexpr unsigned char header[] = {0x4B, 0x41, 0x59};
+// A missing or short resource counts as a wrong header; nothing past its end is read.
+bool starts_with_header(ResourceBytes data) {
+  return data.data != nullptr && data.size >= attached_data_header.size() &&
+         std::memcmp(data.data, attached_data_header.data(), attached_data_header.size()) == 0;
+}
 
 // One reader per process; only the main thread uses it.
 struct Reader {
@@ -59,26 +63,24 @@ ResourceBytes found_attached_data() { return reader.attached_data; }
 
 CacheIndexResult read_attached_cache_index() {
   const ResourceBytes data = reader.attached_data;
-  if (data.data == nullptr || data.size < sizeof header || std::memcmp(data.data, header, sizeof header) != 0) {
-    return {};
-  }
-  return read_cache_index(data.data + sizeof header, static_cast<std::size_t>(data.size - sizeof header));
+  if (!starts_with_header(data)) return {};
+  const std::size_t header = attached_data_header.size();
+  return read_cache_index(data.data + header, static_cast<std::size_t>(data.size - header));
 }
 
 void open_attached_data() { open_attached_data(reader.attached_data); }
 
 void open_attached_data(ResourceBytes attached_data) {
   reader.attached_data = attached_data;
-  // A missing or short resource counts as a wrong header; nothing past its end is read.
-  if (attached_data.data == nullptr || attached_data.size < sizeof header ||
-      std::memcmp(attached_data.data, header, sizeof header) != 0) {
+  if (!starts_with_header(attached_data)) {
     fatal_error("Error, couldn't find attached data header.");
   }
   reader.decode_buffer = static_cast<unsigned char*>(std::malloc(decode_buffer_size));
   if (reader.decode_buffer == nullptr) fatal_error("Error, couldn't allocate memory.");
   reader.decoder = ZSTD_createDCtx();
   if (reader.decoder == nullptr) fatal_error("Error, couldn't allocate memory.");
-  reader.input = ZSTD_inBuffer{attached_data.data + sizeof header, attached_data.size - sizeof header, 0};
+  const std::size_t header = attached_data_header.size();
+  reader.input = ZSTD_inBuffer{attached_data.data + header, attached_data.size - header, 0};
   reader.output = ZSTD_outBuffer{reader.decode_buffer, 0, 0};
   reader.full_buffer = false;
   reader.frame_ended = false;

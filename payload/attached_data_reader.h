@@ -4,12 +4,12 @@
 
 #include <cstdint>
 
+#include "payload/attached_data_layout.h"
 #include "payload/cache_index.h"
 #include "platform/modules.h"
 
 namespace osvari {
 
-inline constexpr int attached_data_resource_id = 27;
 inline constexpr std::uint64_t decode_buffer_size = 131072;
 
 // Locates the attached data in the executable; tests nothing yet.

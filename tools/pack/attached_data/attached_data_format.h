@@ -8,12 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "payload/attached_data_layout.h"
+
 namespace osvari::pack {
 
-inline constexpr std::string_view attached_data_header = "KAY";
 inline constexpr int default_compression_level = 19;
 inline constexpr int window_log = 27;  // 128 MiB: window descriptor byte 0x88
-inline constexpr std::size_t trailer_size = 13;
 
 // The decoded form of one entry up to its contents: the UTF-16LE name, its zero code unit
 // and the 64-bit little-endian size.

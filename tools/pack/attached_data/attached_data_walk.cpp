@@ -150,11 +150,11 @@ class CompressedInput {
 
 void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
   const std::uint64_t stream_end = input.next();
-  if (input.remaining() != trailer_size) {
+  if (input.remaining() != attached_data_trailer_size) {
     fail_data(source, std::to_string(input.remaining()) + " bytes follow the compressed stream instead of the " +
-                          std::to_string(trailer_size) + "-byte trailer");
+                          std::to_string(attached_data_trailer_size) + "-byte trailer");
   }
-  const std::string_view trailer = input.read_at(stream_end, trailer_size);
+  const std::string_view trailer = input.read_at(stream_end, attached_data_trailer_size);
   if (trailer.substr(0, 5) != std::string(5, '\0') || little_endian(trailer.substr(5)) != source.bytes.size() - 8) {
     fail_data(source, "the trailer does not hold five zero bytes and the count of bytes before its value");
   }
@@ -169,7 +169,7 @@ CacheIndex read_cache_index_of(const AttachedDataSource& source, CompressedInput
   if (found.status == CacheIndexStatus::malformed) fail_data(source, "the cache index after the header is damaged");
   input.advance(8 + little_endian(rest.substr(4, 4)));
   const std::uint64_t stream_start = input.next();
-  const std::uint64_t stream_end = source.bytes.size() >= stream_start + trailer_size ? source.bytes.size() - trailer_size
+  const std::uint64_t stream_end = source.bytes.size() >= stream_start + attached_data_trailer_size ? source.bytes.size() - attached_data_trailer_size
                                                                                       : stream_start;
   const std::string id = attached_data_id(input.read_at(stream_start, static_cast<std::size_t>(stream_end - stream_start)));
   summary.cache_id.assign(found.index.id.begin(), found.index.id.end());

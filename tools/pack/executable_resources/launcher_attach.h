@@ -8,11 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "payload/attached_data_layout.h"
 #include "tools/pack/pe/pe_executable.h"
 
 namespace osvari::pack {
-
-inline constexpr int attached_data_resource_id = 27;
 
 struct ExecutableOptions {
   bool console = false;  // console subsystem instead of the GUI subsystem
