@@ -17,6 +17,7 @@
 #include "paths/extended_length_path.h"
 #include "paths/known_directories.h"
 #include "paths/runtime_spec.h"
+#include "paths/unpack_directory_name.h"
 #include "payload/attached_data_reader.h"
 #include "payload/main_library.h"
 #include "payload/unpack.h"
@@ -103,17 +104,12 @@ class FillDirectoryOperations final : public SystemFreshDirectoryOperations {
   bool expand(UnpackDirectory& directory) override {
     const std::optional<std::wstring> start = start_time();
     if (!start) return false;
-    return directory.assign(root_ + L"\\onefile_" + std::to_wstring(current_process_id()) + L"_" + *start);
+    return directory.assign(root_ + L"\\" + make_unpack_directory_name(current_process_id(), *start));
   }
 
  private:
   std::wstring root_;
 };
-
-void remove_fill_after_failure() {
-  close_target_file();
-  remove_own_unpack_directory();
-}
 
 // Unpacks everything into a fresh sibling of the cache folder and renames it into place.
 // False when another run's folder got there first; this run's fill is then removed.
@@ -124,10 +120,7 @@ bool fill(const CachePlaces& places, const CacheIndex& index) {
   if (create_fresh_unpack_directory(unpack_directory(), operations) != FreshDirectoryResult::created) {
     fatal_error("Error, couldn't create a fresh unpack directory.");
   }
-  mark_unpack_directory_created();
-  set_action_before_failure_exit(remove_fill_after_failure);
-  (void)ensure_directory(unpack_directory().c_str());
-  mark_and_sweep(std::wstring(unpack_directory().view()));
+  adopt_fresh_unpack_directory();
   install_console_control_handler();
 
   open_attached_data();

@@ -1,7 +1,6 @@
 #include "launcher/finish/finished_run_sweep.h"
 
 #include <chrono>
-#include <limits>
 #include <memory>
 
 #include "launcher/finish/tree_removal.h"
@@ -11,25 +10,10 @@
 namespace osvari {
 namespace {
 
-constexpr std::wstring_view name_prefix = L"onefile_";
-
-// Decimal digits only, at least one, and the value no larger than `limit`.
-std::optional<std::uint64_t> parse_number(std::wstring_view text, std::uint64_t limit) {
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (wchar_t unit : text) {
-    if (unit < L'0' || unit > L'9') return std::nullopt;
-    const std::uint64_t digit = static_cast<std::uint64_t>(unit - L'0');
-    if (value > (limit - digit) / 10) return std::nullopt;
-    value = value * 10 + digit;
-  }
-  return value;
-}
-
 class SystemSweepOperations final : public SweepOperations {
  public:
   bool list_candidates(const std::wstring& directory, std::vector<DirectoryEntry>& entries) override {
-    return list_directory(directory, L"onefile_*", entries, [this] { return out_of_time(); });
+    return list_directory(directory, unpack_directory_pattern, entries, [this] { return out_of_time(); });
   }
   bool is_marked_in_use(const std::wstring& directory_name) override {
     return named_event_exists(in_use_mark_name(directory_name).c_str());
@@ -57,17 +41,6 @@ UniqueHandle& in_use_mark() {
 }
 
 }  // namespace
-
-std::optional<UnpackDirectoryName> parse_unpack_directory_name(std::wstring_view name) {
-  if (!name.starts_with(name_prefix)) return std::nullopt;
-  name.remove_prefix(name_prefix.size());
-  const std::size_t separator = name.find(L'_');
-  if (separator == std::wstring_view::npos) return std::nullopt;
-  const auto process_id = parse_number(name.substr(0, separator), std::numeric_limits<std::uint32_t>::max());
-  const auto time_stamp = parse_number(name.substr(separator + 1), std::numeric_limits<std::int64_t>::max());
-  if (!process_id || !time_stamp) return std::nullopt;
-  return UnpackDirectoryName{static_cast<std::uint32_t>(*process_id), *time_stamp};
-}
 
 std::wstring in_use_mark_name(std::wstring_view directory_name) {
   return L"Local\\osvari-in-use-" + std::wstring(directory_name);

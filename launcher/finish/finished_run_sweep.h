@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "paths/unpack_directory_name.h"
 #include "platform/files.h"
 #include "platform/unique_handle.h"
 
@@ -18,15 +19,6 @@ namespace osvari {
 inline constexpr int sweep_removal_limit = 8;
 inline constexpr int sweep_milliseconds = 30;
 
-struct UnpackDirectoryName {
-  std::uint32_t process_id = 0;
-  std::uint64_t time_stamp = 0;
-};
-
-// "onefile_<digits>_<digits>" and nothing else, with the process id within 32 bits and the
-// time stamp within 63 bits, as the launcher names its directories.
-std::optional<UnpackDirectoryName> parse_unpack_directory_name(std::wstring_view name);
-
 // The named object whose life marks a run as still going: the parent holds it open, and so do
 // the child and what the child starts with inherited handles.
 std::wstring in_use_mark_name(std::wstring_view directory_name);
@@ -34,7 +26,7 @@ std::wstring in_use_mark_name(std::wstring_view directory_name);
 class SweepOperations {
  public:
   virtual ~SweepOperations() = default;
-  // The entries of `directory` named "onefile_*", as many as time allows.
+  // The entries of `directory` named like unpack directories, as many as time allows.
   virtual bool list_candidates(const std::wstring& directory, std::vector<DirectoryEntry>& entries) = 0;
   virtual bool is_marked_in_use(const std::wstring& directory_name) = 0;
   // See platform/processes.h: no value when no process with that id is running.

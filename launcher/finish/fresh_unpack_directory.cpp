@@ -3,21 +3,30 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "base/error_reporting.h"
+#include "launcher/finish/finished_run_sweep.h"
+#include "launcher/finish/shutdown.h"
 #include "paths/environment.h"
 #include "paths/known_directories.h"
 #include "paths/runtime_spec.h"
+#include "paths/unpack_directory_name.h"
+#include "payload/unpack.h"
 #include "platform/processes.h"
 
 namespace osvari {
 namespace {
-
-constexpr const wchar_t* unpack_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME}";
 
 // The clock may not have moved since the name that was taken, so the next stamp is always larger.
 std::wstring next_time_stamp(FreshDirectoryOperations& system) {
   std::uint64_t previous = 0;
   if (const std::optional<std::wstring> stamp = system.start_time()) previous = std::wcstoull(stamp->c_str(), nullptr, 10);
   return std::to_wstring(static_cast<long long>(std::max(system.system_time(), previous + 1)));
+}
+
+// A failed run leaves nothing behind; the file it was writing must let go of the directory.
+void remove_unpack_directory_after_failure() {
+  close_target_file();
+  remove_own_unpack_directory();
 }
 
 }  // namespace
@@ -64,6 +73,14 @@ FreshDirectoryResult create_fresh_unpack_directory(UnpackDirectory& directory, F
     if (result == CreateDirectoryResult::failed) return FreshDirectoryResult::failed;
   }
   return FreshDirectoryResult::failed;
+}
+
+void adopt_fresh_unpack_directory() {
+  mark_unpack_directory_created();
+  set_action_before_failure_exit(remove_unpack_directory_after_failure);
+  // Listed as known, so unpacking never asks the system about the directory again.
+  (void)ensure_directory(unpack_directory().c_str());
+  mark_and_sweep(std::wstring(unpack_directory().view()));
 }
 
 }  // namespace osvari

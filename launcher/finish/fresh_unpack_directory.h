@@ -16,7 +16,7 @@ inline constexpr int fresh_directory_attempts = 5;
 class FreshDirectoryOperations {
  public:
   virtual ~FreshDirectoryOperations() = default;
-  // Expands "{TEMP}\onefile_{PID}_{TIME}" into `directory`; false when it cannot be expanded.
+  // Expands the name into `directory`; false when it cannot be expanded.
   virtual bool expand(UnpackDirectory& directory) = 0;
   virtual CreateDirectoryResult create_directory(const wchar_t* path) = 0;  // CreateDirectoryW
   virtual void create_parent_directories(const wchar_t* path) = 0;
@@ -45,5 +45,10 @@ enum class FreshDirectoryResult { created, not_expanded, failed };
 // ancestors first when needed. When something is already there, publishes a later time stamp,
 // expands again and tries the new name, up to five names in all.
 FreshDirectoryResult create_fresh_unpack_directory(UnpackDirectory& directory, FreshDirectoryOperations& system);
+
+// Once the run's directory (unpack_directory()) has been created: from then on it goes with the
+// run however the run ends (a failure exit lets go of the file being written and removes it),
+// it is marked in use and the finished runs beside it are swept.
+void adopt_fresh_unpack_directory();
 
 }  // namespace osvari

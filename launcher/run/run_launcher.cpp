@@ -12,6 +12,7 @@
 #include "paths/environment.h"
 #include "paths/known_directories.h"
 #include "paths/runtime_spec.h"
+#include "paths/unpack_directory_name.h"
 #include "payload/attached_data_reader.h"
 #include "payload/main_library.h"
 #include "payload/unpack.h"
@@ -20,14 +21,6 @@
 
 namespace osvari {
 namespace {
-
-constexpr const wchar_t* unpack_directory_spec = L"{TEMP}\\onefile_{PID}_{TIME}";
-
-// A failed parent leaves nothing behind; the file it was writing must let go of the directory.
-void remove_unpack_directory_after_failure() {
-  close_target_file();
-  remove_own_unpack_directory();
-}
 
 // Parent role: creates the unpack directory, which from then on goes away with the run however
 // the run ends, marks it in use and clears away what finished runs left.
@@ -40,11 +33,7 @@ void take_fresh_unpack_directory() {
     case FreshDirectoryResult::failed:
       fatal_error("Error, couldn't create a fresh unpack directory.");
   }
-  mark_unpack_directory_created();
-  set_action_before_failure_exit(remove_unpack_directory_after_failure);
-  // Listed as known, so unpacking never asks the system about the directory again.
-  (void)ensure_directory(unpack_directory().c_str());
-  mark_and_sweep(std::wstring(unpack_directory().view()));
+  adopt_fresh_unpack_directory();
 }
 
 }  // namespace
