@@ -13,6 +13,7 @@
 #include <iostream>
 #include <thread>
 
+#include "tests/support/console_interrupt.h"
 #include "tests/support/onefile_runner.h"
 #include "tests/support/sacrificial_area.h"
 #include "tests/support/unix_link.h"
@@ -352,8 +353,6 @@ TEST(CachedRun, ALinkInsideTheCacheIsRefusedAndItsTargetUntouched) {
   EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
 }
 
-BOOL WINAPI survive_console_event(DWORD) { return TRUE; }
-
 // A console event ends the run as usual, and the cache, which outlasts runs, stays whole.
 TEST(CachedRun, CtrlCEndsTheRunAndKeepsTheCache) {
   SacrificialArea area;
@@ -363,27 +362,19 @@ TEST(CachedRun, CtrlCEndsTheRunAndKeepsTheCache) {
   const fs::path folder = app.cache_root() / app.cache_entries().at(0);
   const auto ready_file = app.onefile().temp_directory() / L"ready.txt";
 
-  FreeConsole();
-  ASSERT_TRUE(AllocConsole()) << GetLastError();
-  SetConsoleCtrlHandler(survive_console_event, TRUE);
-  ProcessResult result;
-  std::thread run([&] {
-    ProcessOptions options = app.options();
-    options.timeout_ms = 25'000;
-    result = app.onefile().run({L"--attach-console", std::to_wstring(GetCurrentProcessId()), L"--write-parent",
-                                ready_file.wstring(), L"--sleep", L"30000"},
-                               options);
-  });
-  for (int attempt = 0; attempt < 200 && !fs::exists(ready_file); ++attempt) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_TRUE(fs::exists(ready_file));
-  const bool generated = GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
-  run.join();
-  FreeConsole();
-  SetConsoleCtrlHandler(survive_console_event, FALSE);
+  const InterruptedRun interrupted = run_with_ctrl_c(
+      [&] {
+        ProcessOptions options = app.options();
+        options.timeout_ms = 25'000;
+        return app.onefile().run({L"--attach-console", std::to_wstring(GetCurrentProcessId()), L"--write-parent",
+                                  ready_file.wstring(), L"--sleep", L"30000"},
+                                 options);
+      },
+      ready_file);
+  const ProcessResult& result = interrupted.result;
 
-  EXPECT_TRUE(generated) << GetLastError();
+  EXPECT_TRUE(interrupted.ready);
+  EXPECT_TRUE(interrupted.generated) << interrupted.generate_error;
   EXPECT_FALSE(result.timed_out) << result.standard_output << result.standard_error;
   EXPECT_TRUE(result.exit_code == 0xC000013Au || result.exit_code == 0u) << result.exit_code;
   EXPECT_EQ(app.cache_entries(), std::vector<std::wstring>{folder.filename().wstring()});

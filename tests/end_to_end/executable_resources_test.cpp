@@ -2,47 +2,13 @@
 // of the packaged application.
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "platform/win32.h"
+#include "tests/support/executable_resources.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/temporary_directory.h"
 
 namespace osvari::testing {
 namespace {
-
-std::string manifest_of(const std::wstring& executable) {
-  HMODULE image = LoadLibraryExW(executable.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  if (image == nullptr) return "(cannot load " + std::to_string(GetLastError()) + ")";
-  std::string text;
-  if (HRSRC resource = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24))) {  // RT_MANIFEST
-    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(image, resource)));
-    text.assign(bytes, SizeofResource(image, resource));
-  }
-  FreeLibrary(image);
-  return text;
-}
-
-std::wstring version_string(const std::wstring& executable, const std::wstring& field) {
-  DWORD ignored = 0;
-  std::vector<char> block(GetFileVersionInfoSizeW(executable.c_str(), &ignored));
-  if (block.empty() || !GetFileVersionInfoW(executable.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
-    return L"(no version information)";
-  }
-  wchar_t* value = nullptr;
-  UINT length = 0;
-  const std::wstring query = L"\\StringFileInfo\\040904B0\\" + field;
-  if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return L"(no " + field + L")";
-  return std::wstring(value);
-}
-
-WORD subsystem_of(const std::wstring& executable) {
-  const std::string bytes = read_file(executable);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(bytes.data() + dos->e_lfanew);
-  EXPECT_EQ(nt->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
-  return nt->OptionalHeader.Subsystem;
-}
 
 struct ExecutableCase {
   const wchar_t* file;
@@ -56,7 +22,11 @@ class BuiltExecutable : public ::testing::TestWithParam<ExecutableCase> {
   std::wstring path() const { return build_output_directory() + L"\\" + GetParam().file; }
 };
 
-TEST_P(BuiltExecutable, IsAGuiProgramForX64) { EXPECT_EQ(subsystem_of(path()), IMAGE_SUBSYSTEM_WINDOWS_GUI); }
+TEST_P(BuiltExecutable, IsAGuiProgramForX64) {
+  const ImageKind kind = image_kind_of(path());
+  EXPECT_EQ(kind.machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(kind.subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
 
 TEST_P(BuiltExecutable, CarriesTheManifest) {
   const std::string manifest = manifest_of(path());

@@ -6,20 +6,14 @@
 #include <vector>
 
 #include "platform/win32.h"
+#include "tests/support/executable_resources.h"
 #include "tests/support/launcher_copy.h"
+#include "tests/support/manifest_text.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temporary_directory.h"
 
 namespace osvari::testing {
 namespace {
-
-const std::string utf8_manifest =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
-    "  <application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>\n"
-    "    <activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>\n"
-    "  </windowsSettings></application>\n"
-    "</assembly>\n";
 
 void append16(std::string& out, unsigned value) {
   out.push_back(static_cast<char>(value & 0xFF));
@@ -58,62 +52,10 @@ std::string icon_file() {
   return file + image;
 }
 
-class Module {
- public:
-  explicit Module(const std::wstring& path)
-      : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-  ~Module() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  Module(const Module&) = delete;
-  Module& operator=(const Module&) = delete;
-
-  std::optional<std::string> resource(LPCWSTR type, int id) const {
-    HRSRC found = FindResourceW(module_, MAKEINTRESOURCEW(id), type);
-    if (found == nullptr) return std::nullopt;
-    const auto* bytes = static_cast<const char*>(LockResource(LoadResource(module_, found)));
-    return std::string(bytes, SizeofResource(module_, found));
-  }
-
- private:
-  HMODULE module_;
-};
-
-std::wstring version_string(const std::wstring& executable, const std::wstring& field) {
-  DWORD ignored = 0;
-  std::vector<char> block(GetFileVersionInfoSizeW(executable.c_str(), &ignored));
-  if (block.empty() || !GetFileVersionInfoW(executable.c_str(), 0, static_cast<DWORD>(block.size()), block.data())) {
-    return L"(no version information)";
-  }
-  wchar_t* value = nullptr;
-  UINT length = 0;
-  const std::wstring query = L"\\StringFileInfo\\040904B0\\" + field;
-  if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return L"(none)";
-  return std::wstring(value);
-}
-
-std::pair<DWORD, DWORD> file_version_numbers(const std::wstring& executable) {
-  DWORD ignored = 0;
-  std::vector<char> block(GetFileVersionInfoSizeW(executable.c_str(), &ignored));
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  if (block.empty() || !GetFileVersionInfoW(executable.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) ||
-      !VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length)) {
-    return {0xFFFFFFFF, 0xFFFFFFFF};
-  }
-  return {fixed->dwFileVersionMS, fixed->dwFileVersionLS};
-}
-
-WORD subsystem_of(const std::wstring& executable) {
-  const std::string bytes = read_file(executable);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(bytes.data());
-  return reinterpret_cast<const IMAGE_NT_HEADERS64*>(bytes.data() + dos->e_lfanew)->OptionalHeader.Subsystem;
-}
-
 struct OptionCase {
   const char* name;
   std::vector<std::wstring> options;  // "@" starts a file in the test folder
-  WORD subsystem;
+  std::uint16_t subsystem;
   std::function<void(const std::wstring& executable)> check;
 };
 
@@ -122,7 +64,7 @@ class PackedExecutable : public ::testing::TestWithParam<OptionCase> {};
 TEST_P(PackedExecutable, CarriesTheOptionAndRuns) {
   TemporaryDirectory folder;
   write_file(folder.path() / L"app.ico", icon_file());
-  write_file(folder.path() / L"utf8.manifest", utf8_manifest);
+  write_file(folder.path() / L"utf8.manifest", std::string(utf8_code_page_manifest));
   const std::wstring executable = folder / L"probe.exe";
   std::vector<std::wstring> arguments = {L"--level", L"1", L"--launcher", L"\"" + built_launcher_path() + L"\""};
   for (const std::wstring& option : GetParam().options) {
@@ -133,7 +75,7 @@ TEST_P(PackedExecutable, CarriesTheOptionAndRuns) {
   const ProcessResult pack = run_program(build_output_directory() + L"\\osvari-pack.exe", arguments);
   ASSERT_EQ(pack.exit_code, 0u) << pack.standard_error;
 
-  EXPECT_EQ(subsystem_of(executable), GetParam().subsystem);
+  EXPECT_EQ(image_kind_of(executable).subsystem, GetParam().subsystem);
   GetParam().check(executable);
 
   TemporaryDirectory temp;
@@ -156,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(version_string(executable, L"OriginalFilename"), L"probe.exe");
                      EXPECT_EQ(version_string(executable, L"CompanyName"), L"(none)");
                      // The launcher's own manifest stays.
-                     const auto manifest = Module(executable).resource(MAKEINTRESOURCEW(24), 1);
+                     const auto manifest = ResourceImage(executable).resource(resource_type_manifest, 1);
                      ASSERT_TRUE(manifest.has_value());
                      EXPECT_NE(manifest->find("longPathAware"), std::string::npos);
                    }},
@@ -170,19 +112,19 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_EQ(version_string(executable, L"FileDescription"), L"My App");
                      EXPECT_EQ(version_string(executable, L"FileVersion"), L"2.1.0.9");
                      EXPECT_EQ(version_string(executable, L"ProductVersion"), L"2.1.0.9");
-                     EXPECT_EQ(file_version_numbers(executable), std::make_pair(DWORD{0x00020001}, DWORD{0x00000009}));
+                     EXPECT_EQ(file_version_numbers(executable), std::make_pair(0x00020001u, 0x00000009u));
                    }},
         OptionCase{"icon",
                    {L"--icon", L"@app.ico"},
                    IMAGE_SUBSYSTEM_WINDOWS_GUI,
                    [](const std::wstring& executable) {
-                     const Module module(executable);
-                     const auto group = module.resource(MAKEINTRESOURCEW(14), 1);  // RT_GROUP_ICON
+                     const ResourceImage module(executable);
+                     const auto group = module.resource(resource_type_group_icon, 1);
                      ASSERT_TRUE(group.has_value());
                      const int id = LookupIconIdFromDirectoryEx(
                          reinterpret_cast<PBYTE>(const_cast<char*>(group->data())), TRUE, 16, 16, LR_DEFAULTCOLOR);
                      EXPECT_EQ(id, 1);
-                     const auto image = module.resource(MAKEINTRESOURCEW(3), id);  // RT_ICON
+                     const auto image = module.resource(resource_type_icon, id);
                      ASSERT_TRUE(image.has_value());
                      EXPECT_EQ(*image, icon_image());
                      HICON icon = CreateIconFromResourceEx(reinterpret_cast<PBYTE>(const_cast<char*>(image->data())),
@@ -195,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {L"--manifest", L"@utf8.manifest"},
                    IMAGE_SUBSYSTEM_WINDOWS_GUI,
                    [](const std::wstring& executable) {
-                     EXPECT_EQ(Module(executable).resource(MAKEINTRESOURCEW(24), 1), utf8_manifest);
+                     EXPECT_EQ(ResourceImage(executable).resource(resource_type_manifest, 1), utf8_code_page_manifest);
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,3 +1,4 @@
+// The launcher's own path: short and final forms, against the real file system and made-up answers.
 #include "paths/executable_path.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Undoing the "\\?\" and "\\?\UNC\" forms that final paths come back in.
 #include "paths/final_path_prefix.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The two variables the child gets about the launcher: its folder and argv[0] as the user typed it.
 #include "launcher/run/child_environment.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The handshake with real processes: which running process counts as this executable's parent,
+// and the role and environment each outcome leaves.
 #include "launcher/run/parent_handshake.h"
 
 #include <gtest/gtest.h>

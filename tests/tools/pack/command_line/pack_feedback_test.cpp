@@ -1,3 +1,4 @@
+// What osvari-pack tells the user: sizes, the summary line and the progress line.
 #include "tools/pack/command_line/pack_feedback.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// osvari-pack's command line read into options, and the command lines it refuses.
 #include "tools/pack/command_line/pack_options.h"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "tests/support/manifest_text.h"
 #include "tests/tools/pack/support/executable_image_builder.h"
 #include "tests/tools/pack/support/icon_builder.h"
 #include "tests/tools/pack/support/pack_test_support.h"
@@ -18,14 +19,6 @@ namespace fs = std::filesystem;
 using pack::resource_id;
 
 constexpr std::string_view launcher_manifest = "<assembly launcher/>";
-const std::string utf8_manifest =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-    "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">\n"
-    "  <application xmlns=\"urn:schemas-microsoft-com:asm.v3\"><windowsSettings>\n"
-    "    <activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>\n"
-    "  </windowsSettings></application>\n"
-    "</assembly>\n";
-
 // A launcher as the build makes one, with an icon, a resource of its own and version information.
 std::string test_launcher() {
   pack::ResourceTable table;
@@ -54,7 +47,7 @@ class FinishedExecutable : public ::testing::Test {
     write_file(folder / "data/notes.txt", "notes");
     write_file(folder / "launcher.exe", test_launcher());
     write_file(folder / "app.ico", build_icon_file({{16, "small"}, {48, "large image"}}));
-    write_file(folder / "utf8.manifest", utf8_manifest);
+    write_file(folder / "utf8.manifest", utf8_code_page_manifest);
     fs::create_directories(folder / "out");
   }
 
@@ -144,13 +137,13 @@ TEST_F(FinishedExecutable, AppliesEachOption) {
        {"--manifest", "@utf8.manifest"},
        2,
        [](const pack::PeExecutable& executable) {
-         EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_manifest);
+         EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_code_page_manifest);
        }},
       {"all at once",
        {"--console", "--icon", "@app.ico", "--manifest", "@utf8.manifest", "--version", "1.0", "--company", "C"},
        3,
        [](const pack::PeExecutable& executable) {
-         EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_manifest);
+         EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_code_page_manifest);
          EXPECT_EQ(resource(executable, pack::resource_type_icon, 1), "small");
          const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
          EXPECT_EQ(version.strings.at(u"CompanyName"), u"C");
@@ -240,7 +233,7 @@ TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
     write_file(case_folder / "app.dll", build_pe_image());
     write_file(case_folder / "launcher.exe", test_launcher());
     write_file(case_folder / "app.ico", build_icon_file({{16, "small"}}));
-    write_file(case_folder / "utf8.manifest", utf8_manifest);
+    write_file(case_folder / "utf8.manifest", utf8_code_page_manifest);
     fs::create_directories(case_folder / "out");
     test.prepare(case_folder.path());
     std::vector<std::string> arguments = {"--launcher", (case_folder / "launcher.exe").string()};

@@ -1,3 +1,4 @@
+// Icon files turned into icon resources, and files that are no icon file.
 #include "tools/pack/executable_resources/icon_file.h"
 
 #include <gtest/gtest.h>

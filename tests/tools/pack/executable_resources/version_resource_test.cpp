@@ -1,3 +1,4 @@
+// The version information resource: version texts read into numbers, and the block written.
 #include "tools/pack/executable_resources/version_resource.h"
 
 #include <gtest/gtest.h>

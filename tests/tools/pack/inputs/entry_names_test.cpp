@@ -1,3 +1,4 @@
+// Input file names turned into entry names: UTF-8 decoding, the launcher's name rules, letter case.
 #include "tools/pack/inputs/entry_names.h"
 
 #include <gtest/gtest.h>
