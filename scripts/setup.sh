@@ -23,18 +23,61 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 
+# Source packages come from the same mirrors, suites and keys as the machine's own binary
+# packages of this release; a separate file leaves the machine's own lists untouched.
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+source_entries() {
+  local file
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    awk -v codename="$codename" '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " codename " ") && enabled != "no") {
+          print "Types: deb-src"; print "URIs: " uris; print "Suites: " suites; print "Components: " components
+          if (signed != "") print "Signed-By: " signed
+          print ""
+        }
+        types = uris = suites = components = signed = enabled = ""
+      }
+      /^[ \t]*#/ { next }
+      /^[ \t]*$/ { flush(); next }
+      /^[^ \t]/ {
+        key = tolower($1); sub(/:$/, "", key); value = $0; sub(/^[^:]*:[ \t]*/, "", value)
+        if (key == "types") types = value; else if (key == "uris") uris = value
+        else if (key == "suites") suites = value; else if (key == "components") components = value
+        else if (key == "signed-by") signed = value; else if (key == "enabled") enabled = tolower(value)
+      }
+      END { flush() }' "$file"
+  done
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    awk -v codename="$codename" '
+      $1 == "deb" {
+        i = 2; signed = ""
+        if ($2 ~ /^\[/) {
+          for (; i <= NF; i++) {
+            if ($i ~ /signed-by=/) { signed = $i; sub(/.*signed-by=/, "", signed); sub(/\]$/, "", signed) }
+            if ($i ~ /\]$/) { i++; break }
+          }
+        }
+        if ($(i + 1) != codename) next
+        components = ""; for (j = i + 2; j <= NF; j++) components = components (components == "" ? "" : " ") $j
+        print "Types: deb-src"; print "URIs: " $i; print "Suites: " $(i + 1); print "Components: " components
+        if (signed != "") print "Signed-By: " signed
+        print ""
+      }' "$file"
+  done
+}
+
 src_list=/etc/apt/sources.list.d/osvari-deb-src.sources
 need_update=0
-if [ ! -f "$src_list" ]; then
-  # Source packages come from the same mirror as the binaries; a separate file
-  # leaves the machine's own lists untouched.
-  sudo_if_needed tee "$src_list" >/dev/null <<'SRC'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
+entries=$(source_entries)
+if [ -z "$entries" ]; then
+  echo "setup: /etc/apt lists no binary packages for Debian '$codename', so no source packages either: add that release's archive, then run this again" >&2
+  exit 1
+fi
+if [ "$(cat "$src_list" 2>/dev/null)" != "$entries" ]; then
+  printf '%s\n' "$entries" | sudo_if_needed tee "$src_list" >/dev/null
   need_update=1
 fi
 if ! ls /var/lib/apt/lists/*_source_Sources* >/dev/null 2>&1; then need_update=1; fi
