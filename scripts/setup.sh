@@ -101,28 +101,26 @@ fetch_source() { # package -> prints the unpacked source directory
   echo "$dir/src"
 }
 
-zstd_prefix=$deps/zstd-mingw
-if [ ! -f "$zstd_prefix/lib/libzstd.a" ]; then
-  src=$(fetch_source libzstd)
-  rm -rf "$deps/build/zstd"
-  cmake -S "$src/build/cmake" -B "$deps/build/zstd" -G Ninja \
+# build_for_windows NAME PACKAGE CMAKE_SUBFOLDER LIBRARY [CMAKE OPTION...]: builds a Debian
+# source package with its own CMake and the mingw toolchain into $deps/NAME-mingw, unless
+# LIBRARY is already there.
+build_for_windows() {
+  local name=$1 package=$2 subfolder=$3 library=$4 prefix=$deps/$1-mingw
+  shift 4
+  [ -f "$prefix/lib/$library" ] && return
+  local src
+  src=$(fetch_source "$package")
+  rm -rf "$deps/build/$name"
+  cmake -S "$src/$subfolder" -B "$deps/build/$name" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$zstd_prefix" \
-    -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_PROGRAMS=OFF \
-    -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF >/dev/null
-  cmake --build "$deps/build/zstd" >/dev/null
-  cmake --install "$deps/build/zstd" >/dev/null
-fi
+    -DCMAKE_INSTALL_PREFIX="$prefix" "$@" >/dev/null
+  cmake --build "$deps/build/$name" >/dev/null
+  cmake --install "$deps/build/$name" >/dev/null
+}
 
-gtest_prefix=$deps/gtest-mingw
-if [ ! -f "$gtest_prefix/lib/libgtest.a" ]; then
-  src=$(fetch_source googletest)
-  rm -rf "$deps/build/gtest"
-  cmake -S "$src" -B "$deps/build/gtest" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_INSTALL_PREFIX="$gtest_prefix" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF >/dev/null
-  cmake --build "$deps/build/gtest" >/dev/null
-  cmake --install "$deps/build/gtest" >/dev/null
-fi
+build_for_windows zstd libzstd build/cmake libzstd.a \
+  -DZSTD_BUILD_STATIC=ON -DZSTD_BUILD_SHARED=OFF -DZSTD_BUILD_PROGRAMS=OFF \
+  -DZSTD_BUILD_TESTS=OFF -DZSTD_MULTITHREAD_SUPPORT=OFF -DZSTD_LEGACY_SUPPORT=OFF
+build_for_windows gtest googletest . libgtest.a -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF
 
 echo "setup: tools and Windows libraries ready in $deps"
