@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "payload/entry_name.h"
 
 namespace osvari {
@@ -52,8 +53,7 @@ class FieldReader {
 
   std::uint64_t number(int bytes) {
     if (!has(static_cast<std::size_t>(bytes))) return 0;
-    std::uint64_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | data_[position_ + static_cast<std::size_t>(i)];
+    const std::uint64_t value = little_endian_value(data_ + position_, static_cast<std::size_t>(bytes));
     position_ += static_cast<std::size_t>(bytes);
     return value;
   }
@@ -119,7 +119,7 @@ inline CacheIndexResult read_cache_index(const unsigned char* stream, std::size_
     if (record.failed()) return malformed();
     CacheIndexEntry entry{std::wstring(static_cast<std::size_t>(length), L'\0'), entry_size};
     for (std::size_t unit = 0; unit < length; ++unit) {
-      entry.name[unit] = static_cast<wchar_t>(name[2 * unit] | (name[2 * unit + 1] << 8));
+      entry.name[unit] = static_cast<wchar_t>(little_endian_value(name + 2 * unit, 2));
     }
     if (!is_safe_entry_name(entry.name)) return malformed();
     result.index.entries.push_back(std::move(entry));

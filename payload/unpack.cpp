@@ -5,6 +5,7 @@
 
 #include "base/bounded_wide_string.h"
 #include "base/error_reporting.h"
+#include "base/little_endian.h"
 #include "base/shared_state.h"
 #include "paths/known_directories.h"
 #include "payload/attached_data_reader.h"
@@ -44,9 +45,7 @@ void read_entry_name() {
 std::uint64_t read_entry_size() {
   unsigned char bytes[8];
   read_attached_data(bytes, sizeof bytes);
-  std::uint64_t size = 0;
-  for (int i = 7; i >= 0; --i) size = (size << 8) | bytes[i];
-  return size;
+  return little_endian_value(bytes, sizeof bytes);
 }
 
 void make_parent_directory() {

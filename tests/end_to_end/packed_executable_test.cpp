@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "platform/win32.h"
 #include "tests/support/executable_resources.h"
 #include "tests/support/launcher_copy.h"
@@ -15,14 +16,8 @@
 namespace osvari::testing {
 namespace {
 
-void append16(std::string& out, unsigned value) {
-  out.push_back(static_cast<char>(value & 0xFF));
-  out.push_back(static_cast<char>(value >> 8));
-}
-void append32(std::string& out, unsigned value) {
-  append16(out, value & 0xFFFF);
-  append16(out, value >> 16);
-}
+void append16(std::string& out, unsigned value) { append_little_endian(out, value, 2); }
+void append32(std::string& out, unsigned value) { append_little_endian(out, value, 4); }
 
 // One 16 x 16 image of 32 bits per pixel: its bitmap header, the pixels and the mask.
 std::string icon_image() {

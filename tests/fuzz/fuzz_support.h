@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/little_endian.h"
+
 namespace osvari::fuzz {
 
 // The launcher ends the process on a foreseen failure or an internal limit; under the fuzzer
@@ -19,7 +21,7 @@ struct RunEnded : std::runtime_error {
 inline std::wstring wide_text(const std::uint8_t* data, std::size_t size) {
   std::wstring text;
   for (std::size_t i = 0; i + 1 < size; i += 2) {
-    const auto unit = static_cast<wchar_t>(data[i] | (data[i + 1] << 8));
+    const auto unit = static_cast<wchar_t>(little_endian_value(data + i, 2));
     if (unit == 0) break;
     text.push_back(unit);
   }

@@ -83,7 +83,7 @@ int run_pack(const std::vector<std::string>& arguments) {
   };
   if (options.launcher) {
     // The launcher and the executable's options are checked before the long compression.
-    PeExecutable launcher =
+    PeEditor launcher =
         prepare_launcher(path_from_argument(*options.launcher), output, executable_options_of(options));
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;

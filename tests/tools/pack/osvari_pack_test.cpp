@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "base/little_endian.h"
 #include "payload/cache_index.h"
 #include "tests/tools/pack/support/pack_test_support.h"
 #include "tests/tools/pack/support/pe_image_builder.h"
@@ -27,12 +28,6 @@ std::string patterned(std::size_t size, unsigned seed) {
     byte = static_cast<char>(state >> 24);
   }
   return bytes;
-}
-
-std::uint64_t read_u64(std::string_view bytes) {
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-  return value;
 }
 
 class PackProgram : public ::testing::Test {
@@ -109,7 +104,7 @@ TEST_F(PackProgram, WithCacheWritesTheIndexBeforeTheSameFrame) {
   ASSERT_GT(cached.size(), plain.size());
   const std::size_t index_size = cached.size() - plain.size();
   EXPECT_EQ(std::string_view(cached).substr(3 + index_size, frame.size()), frame);
-  EXPECT_EQ(read_u64(std::string_view(cached).substr(cached.size() - 8)), cached.size() - 8);
+  EXPECT_EQ(little_endian_value(std::string_view(cached).substr(cached.size() - 8)), cached.size() - 8);
 
   const CacheIndexResult index = read_cache_index(reinterpret_cast<const unsigned char*>(cached.data()) + 3, index_size);
   ASSERT_EQ(index.status, CacheIndexStatus::present);
@@ -152,7 +147,7 @@ TEST_F(PackProgram, WritesOneChecksummedFrameWithoutSizeOrDictionaryAndThe128MiB
 
     const std::string_view trailer = std::string_view(attached).substr(attached.size() - 13);
     EXPECT_EQ(trailer.substr(0, 5), std::string_view("\0\0\0\0\0", 5));
-    EXPECT_EQ(read_u64(trailer.substr(5)), attached.size() - 8);
+    EXPECT_EQ(little_endian_value(trailer.substr(5)), attached.size() - 8);
     EXPECT_EQ(decode_attached_data(attached).size(), 2u);
     outputs.push_back(attached);
   }

@@ -5,12 +5,10 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/little_endian.h"
+
 namespace osvari::pack {
 namespace {
-
-void append_little_endian(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 void check(std::size_t result, const char* what) {
   if (ZSTD_isError(result)) throw CompressionError(std::string(what) + ": " + ZSTD_getErrorName(result));

@@ -7,7 +7,8 @@
 #include "tools/pack/executable_resources/launcher_attach.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
-#include "tools/pack/pe/pe_executable.h"
+#include "tools/pack/pe/pe_reader.h"
+#include "tools/pack/pe/pe_resources.h"
 
 namespace osvari::pack {
 
@@ -23,10 +24,10 @@ AttachedDataSource read_attached_data_of(const std::filesystem::path& file) {
     fail_bad_input(display_path(file) + ": neither an executable nor attached data (no MZ or KAY header)");
   }
   try {
-    const PeExecutable executable(std::move(bytes));
+    const ResourceTable resources = read_resources(bytes, read_editable_headers(ImageBytes::in_memory(bytes)));
     // osvari-pack writes one language; of several, the lowest is listed first.
     const auto found =
-        executable.resources().find(resource_id(resource_type_rcdata), resource_id(attached_data_resource_id));
+        resources.find(resource_id(resource_type_rcdata), resource_id(attached_data_resource_id));
     if (found.empty()) {
       fail_bad_input(display_path(file) + ": an executable without attached data (no RCDATA resource " +
                      std::to_string(attached_data_resource_id) + ")");

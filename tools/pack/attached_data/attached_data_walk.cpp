@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "payload/cache_index.h"
 #include "tools/pack/attached_data/attached_data_format.h"
 #include "tools/pack/attached_data/cache_index_writer.h"
@@ -16,12 +17,6 @@ namespace osvari::pack {
 namespace {
 
 constexpr std::uint64_t zstd_frame_magic = 0xFD2FB528;
-
-std::uint64_t little_endian(std::string_view bytes) {
-  std::uint64_t value = 0;
-  for (std::size_t i = bytes.size(); i-- > 0;) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
-  return value;
-}
 
 [[noreturn]] void fail_data(const AttachedDataSource& source, const std::string& problem) {
   fail_bad_input(display_path(source.file) + ": " + problem);
@@ -85,7 +80,7 @@ class EntryParser {
   }
 
   void name_unit() {
-    const auto unit = static_cast<char16_t>(little_endian(pending_));
+    const auto unit = static_cast<char16_t>(little_endian_value(pending_));
     if (unit != 0) {
       // Longer than any name the launcher can hold: stop before it grows without bound.
       if (name_.size() == max_entry_name_length) {
@@ -103,7 +98,7 @@ class EntryParser {
   }
 
   void entry_size() {
-    remaining_ = little_endian(pending_);
+    remaining_ = little_endian_value(pending_);
     if (handlers_.begin) handlers_.begin(name_, remaining_);
     content_bytes_ += remaining_;
     state_ = State::contents;
@@ -155,7 +150,7 @@ void check_trailer(const AttachedDataSource& source, CompressedInput& input) {
                           std::to_string(attached_data_trailer_size) + "-byte trailer");
   }
   const std::string_view trailer = input.read_at(stream_end, attached_data_trailer_size);
-  if (trailer.substr(0, 5) != std::string(5, '\0') || little_endian(trailer.substr(5)) != source.bytes.size() - 8) {
+  if (trailer.substr(0, 5) != std::string(5, '\0') || little_endian_value(trailer.substr(5)) != source.bytes.size() - 8) {
     fail_data(source, "the trailer does not hold five zero bytes and the count of bytes before its value");
   }
 }
@@ -167,7 +162,7 @@ CacheIndex read_cache_index_of(const AttachedDataSource& source, CompressedInput
   const CacheIndexResult found = read_cache_index(reinterpret_cast<const unsigned char*>(rest.data()), rest.size());
   if (found.status == CacheIndexStatus::absent) return {};
   if (found.status == CacheIndexStatus::malformed) fail_data(source, "the cache index after the header is damaged");
-  input.advance(8 + little_endian(rest.substr(4, 4)));
+  input.advance(8 + little_endian_value(rest.substr(4, 4)));
   const std::uint64_t stream_start = input.next();
   const std::uint64_t stream_end = source.bytes.size() >= stream_start + attached_data_trailer_size ? source.bytes.size() - attached_data_trailer_size
                                                                                       : stream_start;
@@ -216,7 +211,7 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
       // The magic number, then the frame header descriptor, whose bit 2 says "checksum follows".
       const std::string_view start = input.read_at(input.next(), 5);
       if (start.empty()) fail_data(source, "the data ends " + parser.position());
-      if (start.size() < 5 || little_endian(start.substr(0, 4)) != zstd_frame_magic) {
+      if (start.size() < 5 || little_endian_value(start.substr(0, 4)) != zstd_frame_magic) {
         fail_data(source, "no Zstandard frame at byte " + std::to_string(input.next()) + ": the data ends " +
                               parser.position());
       }

@@ -2,15 +2,12 @@
 
 #include <limits>
 
+#include "base/little_endian.h"
 #include "payload/cache_index.h"
 #include "tools/pack/attached_data/attached_data_format.h"
 
 namespace osvari::pack {
 namespace {
-
-void append_little_endian(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 }  // namespace
 

@@ -28,8 +28,8 @@ std::u16string utf16_of(const std::string& text) { return utf8_to_utf16(text).va
 
 }  // namespace
 
-PeExecutable prepare_launcher(const fs::path& launcher, const fs::path& output, const ExecutableOptions& options) {
-  std::optional<PeExecutable> executable;
+PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, const ExecutableOptions& options) {
+  std::optional<PeEditor> executable;
   try {
     executable.emplace(read_whole_file(launcher, "launcher"));
   } catch (const ImageFormatError& error) {
@@ -72,7 +72,7 @@ PeExecutable prepare_launcher(const fs::path& launcher, const fs::path& output, 
   return std::move(*executable);
 }
 
-std::vector<std::string> write_launcher_with_attached_data(PeExecutable launcher, const fs::path& output,
+std::vector<std::string> write_launcher_with_attached_data(PeEditor launcher, const fs::path& output,
                                                            std::string attached_data) {
   if (attached_data.size() > 0xFFFFFFFFULL) {
     fail_bad_input("the attached data is 4 GiB or more, larger than a resource can hold");

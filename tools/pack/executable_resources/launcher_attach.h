@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "payload/attached_data_layout.h"
-#include "tools/pack/pe/pe_executable.h"
+#include "tools/pack/pe/pe_editor.h"
 
 namespace osvari::pack {
 
@@ -25,13 +25,13 @@ struct ExecutableOptions {
 // Reads `launcher` and makes its subsystem, icon, manifest and version information those of
 // `options` (the file name shown is that of `output`), before anything is compressed. Throws
 // PackError (bad input) naming the file at fault.
-PeExecutable prepare_launcher(const std::filesystem::path& launcher, const std::filesystem::path& output,
+PeEditor prepare_launcher(const std::filesystem::path& launcher, const std::filesystem::path& output,
                               const ExecutableOptions& options);
 
 // Writes `output` as `launcher` with `attached_data` as RCDATA resource 27 in place of any
 // earlier one; the output appears only when complete. Returns notes for the user (a dropped
 // signature). Throws PackError (bad input) on failure.
-std::vector<std::string> write_launcher_with_attached_data(PeExecutable launcher, const std::filesystem::path& output,
+std::vector<std::string> write_launcher_with_attached_data(PeEditor launcher, const std::filesystem::path& output,
                                                            std::string attached_data);
 
 }  // namespace osvari::pack

@@ -2,23 +2,17 @@
 
 #include <vector>
 
+#include "base/little_endian.h"
+
 namespace osvari::pack {
 namespace {
 
 constexpr std::uint16_t text_value = 1;
 constexpr std::uint16_t binary_value = 0;
 
-void append16(std::string& out, std::uint32_t value) {
-  out.push_back(static_cast<char>(value & 0xFF));
-  out.push_back(static_cast<char>((value >> 8) & 0xFF));
-}
-void append32(std::string& out, std::uint32_t value) {
-  append16(out, value & 0xFFFF);
-  append16(out, value >> 16);
-}
 void append_text(std::string& out, std::u16string_view text) {
-  for (char16_t unit : text) append16(out, unit);
-  append16(out, 0);
+  for (char16_t unit : text) append_little_endian(out, unit, 2);
+  append_little_endian(out, 0, 2);
 }
 void pad4(std::string& out) { out.resize((out.size() + 3) & ~std::size_t{3}, '\0'); }
 
@@ -34,11 +28,9 @@ std::string node(std::u16string_view key, std::string_view value, std::uint16_t 
     pad4(out);
     out += child;
   }
-  out[0] = static_cast<char>(out.size() & 0xFF);
-  out[1] = static_cast<char>((out.size() >> 8) & 0xFF);
-  out[2] = static_cast<char>(value_length & 0xFF);
-  out[3] = static_cast<char>(value_length >> 8);
-  out[4] = static_cast<char>(type);
+  store_little_endian(out, 0, out.size(), 2);
+  store_little_endian(out, 2, value_length, 2);
+  store_little_endian(out, 4, type, 2);
   return out;
 }
 
@@ -79,19 +71,19 @@ std::string build_version_resource(const VersionInformation& information) {
   const std::uint32_t most_significant = (std::uint32_t{numbers[0]} << 16) | numbers[1];
   const std::uint32_t least_significant = (std::uint32_t{numbers[2]} << 16) | numbers[3];
   std::string fixed;
-  append32(fixed, 0xFEEF04BD);        // signature
-  append32(fixed, 0x00010000);        // structure version 1.0
-  append32(fixed, most_significant);  // file version
-  append32(fixed, least_significant);
-  append32(fixed, most_significant);  // product version
-  append32(fixed, least_significant);
-  append32(fixed, 0x3F);     // every flag is meaningful
-  append32(fixed, 0);        // and none is set
-  append32(fixed, 0x40004);  // VOS_NT_WINDOWS32
-  append32(fixed, 1);        // VFT_APP
-  append32(fixed, 0);        // no subtype
-  append32(fixed, 0);        // no date
-  append32(fixed, 0);
+  append_little_endian(fixed, 0xFEEF04BD, 4);        // signature
+  append_little_endian(fixed, 0x00010000, 4);        // structure version 1.0
+  append_little_endian(fixed, most_significant, 4);  // file version
+  append_little_endian(fixed, least_significant, 4);
+  append_little_endian(fixed, most_significant, 4);  // product version
+  append_little_endian(fixed, least_significant, 4);
+  append_little_endian(fixed, 0x3F, 4);     // every flag is meaningful
+  append_little_endian(fixed, 0, 4);        // and none is set
+  append_little_endian(fixed, 0x40004, 4);  // VOS_NT_WINDOWS32
+  append_little_endian(fixed, 1, 4);        // VFT_APP
+  append_little_endian(fixed, 0, 4);        // no subtype
+  append_little_endian(fixed, 0, 4);        // no date
+  append_little_endian(fixed, 0, 4);
 
   const std::u16string stem = stem_of(information.file_name);
   const std::u16string product = information.product.empty() ? stem : information.product;
@@ -105,8 +97,8 @@ std::string build_version_resource(const VersionInformation& information) {
   if (!information.version.empty()) strings.push_back(text_node(u"ProductVersion", information.version));
 
   std::string translation;
-  append16(translation, 0x0409);  // U.S. English
-  append16(translation, 1200);    // UTF-16
+  append_little_endian(translation, 0x0409, 2);  // U.S. English
+  append_little_endian(translation, 1200, 2);    // UTF-16
   const std::string string_file_info =
       node(u"StringFileInfo", {}, 0, text_value, {node(u"040904B0", {}, 0, text_value, strings)});
   const std::string var_file_info =

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -38,17 +37,9 @@ std::string folder_of(const std::string& entry_name) {
 }
 
 std::optional<std::vector<std::string>> imports_of(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  file.seekg(0, std::ios::end);
-  const auto size = static_cast<std::uint64_t>(file.tellg());
-  return imported_dll_names([&](std::uint64_t offset, std::span<unsigned char> destination) {
-    if (offset > size || destination.size() > size - offset) return false;
-    file.clear();
-    file.seekg(static_cast<std::streamoff>(offset));
-    file.read(reinterpret_cast<char*>(destination.data()), static_cast<std::streamsize>(destination.size()));
-    return file.gcount() == static_cast<std::streamsize>(destination.size());
-  });
+  const std::optional<ImageBytes> bytes = ImageBytes::from_file(path);
+  if (!bytes) return std::nullopt;
+  return imported_dll_names(*bytes);
 }
 
 }  // namespace

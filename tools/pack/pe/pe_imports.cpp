@@ -1,6 +1,6 @@
 #include "tools/pack/pe/pe_imports.h"
 
-#include "tools/pack/pe/pe_layout.h"
+#include "tools/pack/pe/pe_reader.h"
 
 namespace osvari::pack {
 namespace {
@@ -13,9 +13,9 @@ constexpr std::size_t max_dll_name_length = 260;
 constexpr std::uint32_t max_descriptors = 65536;
 
 // Each table is a run of fixed-size descriptors ended by one whose name address is zero.
-bool read_table(const PeLayout& image, int directory_index, std::uint32_t descriptor_size, std::uint32_t name_field,
+bool read_table(const PeReader& image, int directory_index, std::uint32_t descriptor_size, std::uint32_t name_field,
                 std::vector<std::string>& names) {
-  const PeDataDirectory table = image.directory(directory_index);
+  const PeDataDirectory table = image.headers().directory(directory_index);
   if (table.address == 0) return true;
   for (std::uint32_t i = 0; i < max_descriptors; ++i) {
     const auto name_address = image.u32_at_address(table.address + i * descriptor_size + name_field);
@@ -30,8 +30,8 @@ bool read_table(const PeLayout& image, int directory_index, std::uint32_t descri
 
 }  // namespace
 
-std::optional<std::vector<std::string>> imported_dll_names(const ImageReader& reader) {
-  const std::optional<PeLayout> image = PeLayout::read(reader);
+std::optional<std::vector<std::string>> imported_dll_names(const ImageBytes& bytes) {
+  const std::optional<PeReader> image = PeReader::read(bytes);
   if (!image) return std::nullopt;
   std::vector<std::string> names;
   if (!read_table(*image, pe_import_directory, import_descriptor_size, import_name_field, names)) return std::nullopt;

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/pack/pe/pe_image.h"
+#include "tools/pack/pe/image_bytes.h"
 
 namespace osvari::pack {
 
 // Load-time imports first, then delay-loaded ones, each in table order. No value when the
 // image is not a PE image or a table runs outside it.
-std::optional<std::vector<std::string>> imported_dll_names(const ImageReader& reader);
+std::optional<std::vector<std::string>> imported_dll_names(const ImageBytes& bytes);
 
 }  // namespace osvari::pack

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <tuple>
 
+#include "base/little_endian.h"
+
 namespace osvari::pack {
 namespace {
 
@@ -43,7 +45,7 @@ class DirectoryReader {
  private:
   std::uint32_t u16(std::uint64_t offset) const {
     if (offset + 2 > directory_.size()) throw ImageFormatError("the resource directory is cut short");
-    return static_cast<unsigned char>(directory_[offset]) | (static_cast<unsigned char>(directory_[offset + 1]) << 8);
+    return little_endian_u16(directory_, offset);
   }
   std::uint32_t u32(std::uint64_t offset) const { return u16(offset) | (u16(offset + 2) << 16); }
 
@@ -86,14 +88,6 @@ class DirectoryReader {
   ResourceTable table_;
 };
 
-void put16(std::string& out, std::size_t offset, std::uint32_t value) {
-  out[offset] = static_cast<char>(value & 0xFF);
-  out[offset + 1] = static_cast<char>((value >> 8) & 0xFF);
-}
-void put32(std::string& out, std::size_t offset, std::uint32_t value) {
-  put16(out, offset, value & 0xFFFF);
-  put16(out, offset + 2, value >> 16);
-}
 
 struct NameGroup {
   const ResourceKey* name;
@@ -150,6 +144,19 @@ ResourceTable read_resource_directory(std::string_view directory, const ImageByt
   return DirectoryReader(directory, bytes_at).read();
 }
 
+ResourceTable read_resources(std::string_view image, const PeHeaders& headers) {
+  const std::uint32_t resource_rva = headers.directory(pe_resource_directory).address;
+  if (resource_rva == 0) return {};
+  const auto directory = headers.file_data_from(resource_rva);
+  if (!directory) throw ImageFormatError("has a resource directory outside its sections");
+  return read_resource_directory(image.substr(directory->first, directory->second),
+                                 [&](std::uint32_t rva, std::uint32_t size) -> std::optional<std::string_view> {
+                                   const auto offset = headers.file_offset(rva, size);
+                                   if (!offset) return std::nullopt;
+                                   return image.substr(*offset, size);
+                                 });
+}
+
 std::string write_resource_section(const ResourceTable& table, std::uint32_t section_rva) {
   std::string section;
   append_resource_section(section, table, section_rva);
@@ -184,12 +191,8 @@ void append_resource_section(std::string& out, const ResourceTable& table, std::
   const auto name_field = [&](const ResourceKey& key) -> std::uint32_t {
     if (key.text.empty()) return key.id & ~high_bit;
     const std::size_t offset = position + names_block.size();
-    names_block.push_back(static_cast<char>(key.text.size() & 0xFF));
-    names_block.push_back(static_cast<char>(key.text.size() >> 8));
-    for (char16_t unit : key.text) {
-      names_block.push_back(static_cast<char>(unit & 0xFF));
-      names_block.push_back(static_cast<char>(unit >> 8));
-    }
+    append_little_endian(names_block, key.text.size(), 2);
+    for (char16_t unit : key.text) append_little_endian(names_block, unit, 2);
     return high_bit | static_cast<std::uint32_t>(offset);
   };
 
@@ -199,12 +202,12 @@ void append_resource_section(std::string& out, const ResourceTable& table, std::
                                    const std::vector<std::size_t>& targets) {
     const auto named =
         std::count_if(keys.begin(), keys.end(), [](const ResourceKey* key) { return !key->text.empty(); });
-    put16(section, offset + 12, static_cast<std::uint32_t>(named));
-    put16(section, offset + 14, static_cast<std::uint32_t>(keys.size() - named));
+    store_little_endian(section, offset + 12, static_cast<std::uint32_t>(named), 2);
+    store_little_endian(section, offset + 14, static_cast<std::uint32_t>(keys.size() - named), 2);
     for (std::size_t i = 0; i < keys.size(); ++i) {
       const std::size_t entry = offset + directory_header_size + i * directory_entry_size;
-      put32(section, entry, name_field(*keys[i]));
-      put32(section, entry + 4, static_cast<std::uint32_t>(targets[i]));
+      store_little_endian(section, entry, name_field(*keys[i]), 4);
+      store_little_endian(section, entry + 4, static_cast<std::uint32_t>(targets[i]), 4);
     }
   };
 
@@ -239,9 +242,9 @@ void append_resource_section(std::string& out, const ResourceTable& table, std::
   for (std::size_t i = 0; i < table.resources().size(); ++i) {
     size = align8(size);
     const std::size_t description = descriptions + i * data_description_size;
-    put32(section, description, section_rva + static_cast<std::uint32_t>(size));
-    put32(section, description + 4, static_cast<std::uint32_t>(table.resources()[i].data.size()));
-    put32(section, description + 8, table.resources()[i].code_page);
+    store_little_endian(section, description, section_rva + static_cast<std::uint32_t>(size), 4);
+    store_little_endian(section, description + 4, static_cast<std::uint32_t>(table.resources()[i].data.size()), 4);
+    store_little_endian(section, description + 8, table.resources()[i].code_page, 4);
     size += table.resources()[i].data.size();
   }
   const std::size_t base = out.size();

@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tools/pack/pe/pe_reader.h"
 
 namespace osvari::pack {
 
@@ -19,11 +20,6 @@ inline constexpr std::uint32_t resource_type_version = 16;
 inline constexpr std::uint32_t resource_type_manifest = 24;
 inline constexpr std::uint16_t language_neutral = 0;
 inline constexpr std::uint16_t language_english_us = 0x409;
-
-// Thrown when image bytes are not what they claim to be; the text says what is wrong.
-struct ImageFormatError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // A resource type, name or language: a number, or a string when `text` is not empty.
 struct ResourceKey {
@@ -68,6 +64,9 @@ using ImageBytesAt = std::function<std::optional<std::string_view>(std::uint32_t
 // Reads the three-level tree whose root directory begins `directory` (the section's bytes from
 // there to the section's end). Throws ImageFormatError for anything out of bounds or malformed.
 ResourceTable read_resource_directory(std::string_view directory, const ImageBytesAt& bytes_at);
+
+// The resource tree of `image`, whose headers are `headers`; empty when it has none.
+ResourceTable read_resources(std::string_view image, const PeHeaders& headers);
 
 // The bytes of a resource section holding `table` when loaded at `section_rva`: directories,
 // data descriptions, names, then the data, each item aligned to 8 bytes.

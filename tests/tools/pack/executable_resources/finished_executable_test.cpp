@@ -10,7 +10,7 @@
 #include "tests/tools/pack/support/pack_test_support.h"
 #include "tests/tools/pack/support/pe_image_builder.h"
 #include "tests/tools/pack/support/version_reader.h"
-#include "tools/pack/pe/pe_executable.h"
+#include "tools/pack/pe/pe_editor.h"
 
 namespace osvari::testing {
 namespace {
@@ -34,7 +34,7 @@ std::string test_launcher() {
   return build_executable_image({.resources = resources_of(table), .relocations_after_resources = true});
 }
 
-std::string resource(const pack::PeExecutable& executable, std::uint32_t type, std::uint32_t id) {
+std::string resource(const pack::PeEditor& executable, std::uint32_t type, std::uint32_t id) {
   const auto found = executable.resources().find(resource_id(type), resource_id(id));
   if (found.size() != 1) return std::to_string(found.size()).append(" copies");
   return found.front()->data;
@@ -55,14 +55,14 @@ class FinishedExecutable : public ::testing::Test {
   std::string output() const { return path("out/My App.exe"); }
 
   // Packs with `options` and returns the executable read back; checks the common facts.
-  pack::PeExecutable pack_with(const std::vector<std::string>& options) {
+  pack::PeEditor pack_with(const std::vector<std::string>& options) {
     std::vector<std::string> arguments = {"--quiet", "--level", "3", "--launcher", path("launcher.exe")};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.insert(arguments.end(), {"-o", output(), path("app.dll"), path("data")});
     const PackRun run = run_pack(arguments);
     EXPECT_EQ(run.exit_code, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
-    pack::PeExecutable executable(read_file(output()));
+    pack::PeEditor executable(read_file(output()));
     const std::vector<DecodedEntry> entries =
         decode_attached_data(resource(executable, pack::resource_type_rcdata, 27));
     EXPECT_EQ(entries.size(), 2u);
@@ -79,18 +79,18 @@ struct OptionCase {
   const char* description;
   std::vector<std::string> options;
   std::uint16_t subsystem;
-  std::function<void(const pack::PeExecutable&)> check;
+  std::function<void(const pack::PeEditor&)> check;
 };
 
 TEST_F(FinishedExecutable, AppliesEachOption) {
-  const auto default_version = [](const pack::PeExecutable& executable) {
+  const auto default_version = [](const pack::PeEditor& executable) {
     const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
     EXPECT_EQ(version.strings, (Strings{{u"FileDescription", u"My App"},
                                         {u"InternalName", u"My App"},
                                         {u"OriginalFilename", u"My App.exe"},
                                         {u"ProductName", u"My App"}}));
   };
-  const auto launcher_icon_and_manifest = [](const pack::PeExecutable& executable) {
+  const auto launcher_icon_and_manifest = [](const pack::PeEditor& executable) {
     EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), launcher_manifest);
     EXPECT_EQ(resource(executable, pack::resource_type_icon, 2), "old icon 2");
   };
@@ -98,15 +98,15 @@ TEST_F(FinishedExecutable, AppliesEachOption) {
       {"no options: a GUI program named after the output",
        {},
        2,
-       [&](const pack::PeExecutable& executable) {
+       [&](const pack::PeEditor& executable) {
          default_version(executable);
          launcher_icon_and_manifest(executable);
        }},
-      {"console", {"--console"}, 3, [&](const pack::PeExecutable& e) { launcher_icon_and_manifest(e); }},
+      {"console", {"--console"}, 3, [&](const pack::PeEditor& e) { launcher_icon_and_manifest(e); }},
       {"version information",
        {"--company", "Example Ltd", "--product", "Caf\xC3\xA9 App", "--version", "2.1.0-rc3"},
        2,
-       [](const pack::PeExecutable& executable) {
+       [](const pack::PeEditor& executable) {
          const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
          EXPECT_EQ(version.strings, (Strings{{u"CompanyName", u"Example Ltd"},
                                              {u"FileDescription", u"Caf\u00E9 App"},
@@ -120,7 +120,7 @@ TEST_F(FinishedExecutable, AppliesEachOption) {
       {"icon replaces every icon",
        {"--icon", "@app.ico"},
        2,
-       [](const pack::PeExecutable& executable) {
+       [](const pack::PeEditor& executable) {
          std::size_t groups = 0;
          std::size_t icons = 0;
          for (const pack::Resource& r : executable.resources().resources()) {
@@ -136,13 +136,13 @@ TEST_F(FinishedExecutable, AppliesEachOption) {
       {"manifest",
        {"--manifest", "@utf8.manifest"},
        2,
-       [](const pack::PeExecutable& executable) {
+       [](const pack::PeEditor& executable) {
          EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_code_page_manifest);
        }},
       {"all at once",
        {"--console", "--icon", "@app.ico", "--manifest", "@utf8.manifest", "--version", "1.0", "--company", "C"},
        3,
-       [](const pack::PeExecutable& executable) {
+       [](const pack::PeEditor& executable) {
          EXPECT_EQ(resource(executable, pack::resource_type_manifest, 1), utf8_code_page_manifest);
          EXPECT_EQ(resource(executable, pack::resource_type_icon, 1), "small");
          const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
@@ -156,7 +156,7 @@ TEST_F(FinishedExecutable, AppliesEachOption) {
     for (std::string& option : options) {
       if (option.starts_with("@")) option = path(option.c_str() + 1);
     }
-    const pack::PeExecutable executable = pack_with(options);
+    const pack::PeEditor executable = pack_with(options);
     EXPECT_EQ(executable.subsystem(), test.subsystem);
     test.check(executable);
   }

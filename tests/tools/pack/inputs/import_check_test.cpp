@@ -15,11 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::optional<std::vector<std::string>> imports_of(const std::string& image) {
-  return pack::imported_dll_names([&](std::uint64_t offset, std::span<unsigned char> destination) {
-    if (offset > image.size() || destination.size() > image.size() - offset) return false;
-    std::copy_n(image.data() + offset, destination.size(), destination.data());
-    return true;
-  });
+  return pack::imported_dll_names(pack::ImageBytes::in_memory(image));
 }
 
 TEST(ImportCheck, ReadsLoadTimeThenDelayLoadedImports) {

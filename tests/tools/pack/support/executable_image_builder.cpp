@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/little_endian.h"
 #include "tests/tools/pack/support/pe_image_builder.h"
 
 namespace osvari::testing {
@@ -21,14 +22,9 @@ struct SectionPlan {
 
 }  // namespace
 
-std::uint16_t read_u16(std::string_view bytes, std::size_t offset) {
-  return static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[offset]) |
-                                    (static_cast<unsigned char>(bytes[offset + 1]) << 8));
-}
+std::uint16_t read_u16(std::string_view bytes, std::size_t offset) { return little_endian_u16(bytes, offset); }
 
-std::uint32_t read_u32(std::string_view bytes, std::size_t offset) {
-  return read_u16(bytes, offset) | (static_cast<std::uint32_t>(read_u16(bytes, offset + 2)) << 16);
-}
+std::uint32_t read_u32(std::string_view bytes, std::size_t offset) { return little_endian_u32(bytes, offset); }
 
 std::function<std::string(std::uint32_t)> resources_of(const pack::ResourceTable& table) {
   return [table](std::uint32_t rva) { return pack::write_resource_section(table, rva); };

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 
+#include "base/little_endian.h"
 #include "tools/pack/inputs/entry_names.h"
 
 namespace osvari::testing {
@@ -120,15 +121,12 @@ std::vector<DecodedEntry> decode_attached_data(std::string_view data) {
       DecodedEntry entry;
       for (;;) {
         const std::string_view unit = take(2);
-        const auto value = static_cast<char16_t>(static_cast<unsigned char>(unit[0]) |
-                                                 (static_cast<unsigned char>(unit[1]) << 8));
+        const auto value = static_cast<char16_t>(little_endian_value(unit));
         if (value == 0) break;
         entry.name.push_back(value);
       }
       if (entry.name.empty()) break;  // the terminator
-      std::uint64_t size = 0;
-      const std::string_view size_bytes = take(8);
-      for (int i = 7; i >= 0; --i) size = (size << 8) | static_cast<unsigned char>(size_bytes[i]);
+      const std::uint64_t size = little_endian_value(take(8));
       entry.contents = std::string(take(size));
       entries.push_back(std::move(entry));
     }

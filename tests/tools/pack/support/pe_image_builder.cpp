@@ -1,16 +1,17 @@
 #include "tests/tools/pack/support/pe_image_builder.h"
 
+#include "base/little_endian.h"
+
 namespace osvari::testing {
 
 void put_u16(std::string& image, std::size_t offset, std::uint16_t value) {
   if (image.size() < offset + 2) image.resize(offset + 2);
-  image[offset] = static_cast<char>(value & 0xFF);
-  image[offset + 1] = static_cast<char>(value >> 8);
+  store_little_endian(image, offset, value, 2);
 }
 
 void put_u32(std::string& image, std::size_t offset, std::uint32_t value) {
-  put_u16(image, offset, static_cast<std::uint16_t>(value & 0xFFFF));
-  put_u16(image, offset + 2, static_cast<std::uint16_t>(value >> 16));
+  if (image.size() < offset + 4) image.resize(offset + 4);
+  store_little_endian(image, offset, value, 4);
 }
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/pack/pe/pe_executable.h"
+#include "tools/pack/pe/pe_editor.h"
 
 #include <gtest/gtest.h>
 
@@ -37,13 +37,13 @@ class WrittenLauncher : public ::testing::TestWithParam<LauncherCase> {};
 TEST_P(WrittenLauncher, CarriesTheNewResourceAndKeepsTheRest) {
   const LauncherCase& test = GetParam();
   const std::string original = build_executable_image(test.spec);
-  PeExecutable executable(original);
+  PeEditor executable(original);
   EXPECT_EQ(executable.has_signature(), !test.spec.certificate.empty());
   const std::string attached(100000, 'K');
   executable.resources().replace(resource_id(resource_type_rcdata), resource_id(27), attached, language_neutral);
   const std::string written = executable.write();
 
-  const PeExecutable reread(written);
+  const PeEditor reread(written);
   const auto found = reread.resources().find(resource_id(resource_type_rcdata), resource_id(27));
   ASSERT_EQ(found.size(), 1u) << "one language left";
   EXPECT_TRUE(found[0]->data == attached);
@@ -72,7 +72,7 @@ TEST_P(WrittenLauncher, CarriesTheNewResourceAndKeepsTheRest) {
   EXPECT_EQ(written.substr(0x400, 0x345), original.substr(0x400, 0x345));
 
   // Packing the result again replaces the resources in place: same layout, same bytes.
-  PeExecutable again(written);
+  PeEditor again(written);
   again.resources().replace(resource_id(resource_type_rcdata), resource_id(27), attached, language_neutral);
   const std::string rewritten = again.write();
   EXPECT_EQ(image_facts(rewritten).section_count, facts.section_count);
@@ -108,15 +108,15 @@ INSTANTIATE_TEST_SUITE_P(
                      "appended"}),
     [](const auto& info) { return std::string(info.param.description); });
 
-TEST(PeExecutable, SetsTheSubsystem) {
+TEST(PeEditor, SetsTheSubsystem) {
   for (const std::uint16_t subsystem : {subsystem_windows_console, subsystem_windows_gui}) {
-    PeExecutable executable(build_executable_image({.subsystem = static_cast<std::uint16_t>(5 - subsystem)}));
+    PeEditor executable(build_executable_image({.subsystem = static_cast<std::uint16_t>(5 - subsystem)}));
     executable.set_subsystem(subsystem);
     EXPECT_EQ(image_facts(executable.write()).subsystem, subsystem);
   }
 }
 
-TEST(PeExecutable, RefusesWhatItCannotEdit) {
+TEST(PeEditor, RefusesWhatItCannotEdit) {
   const std::string good = build_executable_image({.resources = resources_of(launcher_resources())});
   const struct {
     const char* description;
@@ -139,7 +139,7 @@ TEST(PeExecutable, RefusesWhatItCannotEdit) {
   for (const auto& test : cases) {
     SCOPED_TRACE(test.description);
     try {
-      PeExecutable(test.image).write();
+      PeEditor(test.image).write();
       ADD_FAILURE() << "accepted";
     } catch (const ImageFormatError& error) {
       EXPECT_NE(std::string(error.what()).find(test.message), std::string::npos) << error.what();
@@ -147,9 +147,9 @@ TEST(PeExecutable, RefusesWhatItCannotEdit) {
   }
 }
 
-TEST(PeExecutable, RefusesWhenNoSectionHeaderFitsBeforeTheFirstSection) {
+TEST(PeEditor, RefusesWhenNoSectionHeaderFitsBeforeTheFirstSection) {
   // Three section headers end at 0x200, where the headers and the first section's data meet.
-  PeExecutable executable(build_executable_image({.resources = resources_of(launcher_resources()),
+  PeEditor executable(build_executable_image({.resources = resources_of(launcher_resources()),
                                                   .relocations_after_resources = true,
                                                   .size_of_headers = 0x200}));
   try {
@@ -160,7 +160,7 @@ TEST(PeExecutable, RefusesWhenNoSectionHeaderFitsBeforeTheFirstSection) {
   }
 }
 
-TEST(PeExecutable, ComputesTheKnownChecksum) {
+TEST(PeEditor, ComputesTheKnownChecksum) {
   // Words 0x0001 and 0xFFFF fold to 1; the checksum field is skipped; the length is added.
   std::string image(72, '\0');
   image[0] = 1;

@@ -1,11 +1,13 @@
-// Editing a PE32+ image as the packer needs: its resources and its subsystem. Writing rebuilds
-// the resource section as the last section and keeps every other byte where the loader wants it.
+// Editing a PE32+ image as the packer needs: its resources and its subsystem. It builds on the
+// headers the reader parsed; writing rebuilds the resource section as the last section and keeps
+// every other byte where the loader wants it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tools/pack/pe/pe_reader.h"
 #include "tools/pack/pe/pe_resources.h"
 
 namespace osvari::pack {
@@ -13,20 +15,20 @@ namespace osvari::pack {
 inline constexpr std::uint16_t subsystem_windows_gui = 2;
 inline constexpr std::uint16_t subsystem_windows_console = 3;
 
-class PeExecutable {
+class PeEditor {
  public:
   // Reads the headers and the resource tree of `image`. The bytes are untrusted: anything
   // outside the file or malformed throws ImageFormatError saying what is wrong.
-  explicit PeExecutable(std::string image);
+  explicit PeEditor(std::string image);
 
   ResourceTable& resources() { return resources_; }
   const ResourceTable& resources() const { return resources_; }
 
-  bool is_dll() const;
-  std::uint16_t subsystem() const;
+  bool is_dll() const { return headers_.file_header().is_dll(); }
+  std::uint16_t subsystem() const { return subsystem_; }
   void set_subsystem(std::uint16_t subsystem) { subsystem_ = subsystem; }
   // A certificate table (an Authenticode signature): editing breaks it, so write() drops it.
-  bool has_signature() const { return certificate_size_ != 0; }
+  bool has_signature() const { return headers_.directory(pe_certificate_directory).size != 0; }
 
   // The edited image. When the resource section is the last one it is rewritten in place;
   // otherwise a new last section holds the resources and the old one stays unused. Data after
@@ -36,27 +38,8 @@ class PeExecutable {
   std::string write() const;
 
  private:
-  struct Section {
-    std::uint32_t virtual_size;
-    std::uint32_t virtual_address;
-    std::uint32_t raw_size;
-    std::uint32_t raw_offset;
-  };
-
-  std::uint32_t u32(std::size_t offset) const;
-  std::uint16_t u16(std::size_t offset) const;
-  std::size_t data_directory(int index) const;
-
   std::string image_;
-  std::size_t coff_ = 0;
-  std::size_t optional_ = 0;
-  std::size_t section_table_ = 0;
-  std::uint32_t directory_count_ = 0;
-  std::vector<Section> sections_;
-  std::uint32_t file_alignment_ = 0;
-  std::uint32_t section_alignment_ = 0;
-  std::uint32_t certificate_offset_ = 0;
-  std::uint32_t certificate_size_ = 0;
+  PeHeaders headers_;
   std::uint16_t subsystem_ = 0;
   ResourceTable resources_;
 };
