@@ -1,8 +1,10 @@
 # Building launcher executables: the plain launcher and onefile executables of applications.
 
-# Cached, so that the functions find the sources when called from an application's own folders.
-cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH osvari_root)
-set(OSVARI_ROOT ${osvari_root} CACHE INTERNAL "Osvari Onefile sources")
+# Used from this source tree (add_subdirectory) and from an installed package (find_package):
+# the templates lie beside this file in both. The launcher's libraries are the targets
+# OsvariOnefile::core and OsvariOnefile::launcher_entry, built here or imported from the package.
+# Cached, so that the functions find the templates when called from an application's own folders.
+set(OSVARI_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR} CACHE INTERNAL "Osvari Onefile's CMake functions and templates")
 include(${CMAKE_CURRENT_LIST_DIR}/OsvariPackTool.cmake)
 
 function(_osvari_escape_c out text)
@@ -54,25 +56,24 @@ function(osvari_add_launcher target)
   _osvari_escape_c(cpp_company "${arg_COMPANY}")
   _osvari_escape_c(cpp_product "${arg_PRODUCT}")
   _osvari_escape_c(cpp_version "${arg_VERSION}")
-  configure_file(${OSVARI_ROOT}/cmake/build_constants.cpp.in ${generated}/build_constants.cpp @ONLY)
+  configure_file(${OSVARI_CMAKE_DIR}/build_constants.cpp.in ${generated}/build_constants.cpp @ONLY)
 
   _osvari_escape_rc(rc_company "${arg_COMPANY}")
   _osvari_escape_rc(rc_product "${arg_PRODUCT}")
   _osvari_escape_rc(rc_version "${arg_VERSION}")
   _osvari_version_numbers(rc_version_numbers "${arg_VERSION}")
   set(rc_file_name "${target}.exe")
-  set(rc_manifest "${OSVARI_ROOT}/cmake/launcher.manifest")
+  set(rc_manifest "${OSVARI_CMAKE_DIR}/launcher.manifest")
   set(rc_payload_line "")
   if(arg_PAYLOAD)
     set(rc_payload_line "27 RCDATA \"${arg_PAYLOAD}\"")
   endif()
-  configure_file(${OSVARI_ROOT}/cmake/launcher.rc.in ${generated}/launcher.rc @ONLY)
+  configure_file(${OSVARI_CMAKE_DIR}/launcher.rc.in ${generated}/launcher.rc @ONLY)
   set_source_files_properties(${generated}/launcher.rc PROPERTIES
-    OBJECT_DEPENDS "${OSVARI_ROOT}/cmake/launcher.manifest;${arg_PAYLOAD}")
+    OBJECT_DEPENDS "${OSVARI_CMAKE_DIR}/launcher.manifest;${arg_PAYLOAD}")
 
-  add_executable(${target} WIN32
-    ${OSVARI_ROOT}/platform/gui_entry.cpp ${generated}/build_constants.cpp ${generated}/launcher.rc)
-  target_link_libraries(${target} PRIVATE osvari_core)
+  add_executable(${target} WIN32 ${generated}/build_constants.cpp ${generated}/launcher.rc)
+  target_link_libraries(${target} PRIVATE OsvariOnefile::launcher_entry)
   # Static: the one file must run without the compiler's runtime libraries beside it.
   # Sections page-aligned in the file as well: Wine then maps the image instead of reading all of
   # it (the attached data included) into memory at every start. Stripped and without a link time

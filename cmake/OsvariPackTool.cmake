@@ -3,28 +3,39 @@
 
 include(ExternalProject)
 
-# Sets <out_command> to the osvari-pack to run and <out_depends> to what builds it. A cross build
-# builds osvari-pack a second time for the build machine, so that packing needs no emulator;
-# OSVARI_PACK_EXECUTABLE names one to use instead.
+# Sets <out_program> to the osvari-pack for the build machine that a cross build of this source
+# tree makes, and defines the target osvari_host_pack that builds it.
+function(_osvari_host_pack_program out_program)
+  set(binary_dir ${CMAKE_BINARY_DIR}/osvari-host-pack)
+  set(program ${binary_dir}/bin/osvari-pack)
+  if(NOT TARGET osvari_host_pack)
+    # A plain configure of this project for the build machine builds its tools only.
+    ExternalProject_Add(osvari_host_pack
+      SOURCE_DIR ${OSVARI_ROOT}
+      BINARY_DIR ${binary_dir}
+      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+      BUILD_COMMAND ${CMAKE_COMMAND} --build ${binary_dir} --target osvari-pack
+      INSTALL_COMMAND ""
+      BUILD_ALWAYS ON
+      BUILD_BYPRODUCTS ${program}
+      USES_TERMINAL_BUILD ON)
+  endif()
+  set(${out_program} ${program} PARENT_SCOPE)
+endfunction()
+
+# Sets <out_command> to the osvari-pack to run and <out_depends> to what builds it.
+# OSVARI_PACK_EXECUTABLE names one to use; an installed package uses its own; a cross build of
+# this source tree builds osvari-pack a second time for the build machine, so that packing needs
+# no emulator.
 function(_osvari_pack_tool out_command out_depends)
   if(OSVARI_PACK_EXECUTABLE)
     set(${out_command} ${OSVARI_PACK_EXECUTABLE} PARENT_SCOPE)
     set(${out_depends} "" PARENT_SCOPE)
+  elseif(OSVARI_INSTALLED_PACK_EXECUTABLE)
+    set(${out_command} ${OSVARI_INSTALLED_PACK_EXECUTABLE} PARENT_SCOPE)
+    set(${out_depends} ${OSVARI_INSTALLED_PACK_EXECUTABLE} PARENT_SCOPE)
   elseif(CMAKE_CROSSCOMPILING)
-    set(binary_dir ${CMAKE_BINARY_DIR}/osvari-host-pack)
-    set(program ${binary_dir}/bin/osvari-pack)
-    if(NOT TARGET osvari_host_pack)
-      # A plain configure of this project for the build machine builds its tools only.
-      ExternalProject_Add(osvari_host_pack
-        SOURCE_DIR ${OSVARI_ROOT}
-        BINARY_DIR ${binary_dir}
-        CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
-        BUILD_COMMAND ${CMAKE_COMMAND} --build ${binary_dir} --target osvari-pack
-        INSTALL_COMMAND ""
-        BUILD_ALWAYS ON
-        BUILD_BYPRODUCTS ${program}
-        USES_TERMINAL_BUILD ON)
-    endif()
+    _osvari_host_pack_program(program)
     set(${out_command} ${program} PARENT_SCOPE)
     set(${out_depends} osvari_host_pack ${program} PARENT_SCOPE)
   else()
@@ -74,8 +85,13 @@ endfunction()
 # The launcher is a Windows program: stop with the fix when this is not a Windows build.
 function(_osvari_require_windows function_name)
   if(NOT WIN32)
+    if(OSVARI_ROOT)
+      set(setup "run ${OSVARI_ROOT}/scripts/setup.sh first for the compiler and the Windows libzstd")
+    else()
+      set(setup "the compiler comes with Debian's g++-mingw-w64-x86-64-posix")
+    endif()
     message(FATAL_ERROR "${function_name}: the launcher is a Windows program, and this build is for "
-      "${CMAKE_SYSTEM_NAME}: configure it with -DCMAKE_TOOLCHAIN_FILE=${OSVARI_ROOT}/cmake/mingw-w64-x86_64.cmake "
-      "(run ${OSVARI_ROOT}/scripts/setup.sh first for the compiler and the Windows libzstd)")
+      "${CMAKE_SYSTEM_NAME}: configure it with -DCMAKE_TOOLCHAIN_FILE=${OSVARI_CMAKE_DIR}/mingw-w64-x86_64.cmake "
+      "(${setup})")
   endif()
 endfunction()

@@ -3,6 +3,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "tools/pack/command_line/pack_feedback.h"
 #include "tools/pack/command_line/pack_options.h"
 #include "tools/pack/executable_resources/launcher_attach.h"
+#include "tools/pack/inputs/default_launcher.h"
 #include "tools/pack/inputs/depfile.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/inputs/import_check.h"
@@ -46,6 +48,19 @@ ExecutableOptions executable_options_of(const PackOptions& options) {
           options.company, options.product, options.version};
 }
 
+fs::path default_launcher() {
+  const std::optional<fs::path> tool = own_program_path();
+  std::optional<fs::path> launcher;
+  if (tool) launcher = find_default_launcher(*tool);
+  if (!launcher) {
+    fail_bad_input(std::string("no ") + launcher_file_name + " found beside osvari-pack" +
+                   (tool ? " (" + display_path(tool->parent_path()) + ")" : std::string()) +
+                   ", in ../share/osvari-onefile/ or in its build folder: give one with --launcher FILE, or "
+                   "write the attached data alone with --attached-data-only");
+  }
+  return *launcher;
+}
+
 int run_pack(const std::vector<std::string>& arguments) {
   const auto hardware_threads = static_cast<int>(std::thread::hardware_concurrency());
   const PackOptions options = parse_pack_arguments(arguments, std::min(hardware_threads, max_threads));
@@ -53,7 +68,18 @@ int run_pack(const std::vector<std::string>& arguments) {
     std::cout << usage_text();
     return 0;
   }
+  if (options.tool_version) {
+    std::cout << "osvari-pack " << OSVARI_ONEFILE_VERSION << '\n';
+    return 0;
+  }
   if (options.mode != PackMode::pack) return run_inspection(options);
+
+  std::optional<fs::path> launcher_path;
+  if (options.launcher) {
+    launcher_path = path_from_argument(*options.launcher);
+  } else if (!options.attached_data_only) {
+    launcher_path = default_launcher();
+  }
 
   std::vector<fs::path> inputs;
   for (const std::string& input : options.inputs) inputs.push_back(path_from_argument(input));
@@ -73,7 +99,8 @@ int run_pack(const std::vector<std::string>& arguments) {
   const auto finish = [&] {
     if (options.depfile) {
       std::vector<fs::path> read = packing_dependencies(path_from_argument(options.main_library), inputs, entries);
-      for (const auto& file : {options.launcher, options.icon, options.manifest}) {
+      if (launcher_path) read.push_back(*launcher_path);
+      for (const auto& file : {options.icon, options.manifest}) {
         if (file) read.push_back(path_from_argument(*file));
       }
       write_depfile(path_from_argument(*options.depfile), output, read);
@@ -81,10 +108,9 @@ int run_pack(const std::vector<std::string>& arguments) {
     feedback.finish();
     return 0;
   };
-  if (options.launcher) {
+  if (launcher_path) {
     // The launcher and the executable's options are checked before the long compression.
-    PeEditor launcher =
-        prepare_launcher(path_from_argument(*options.launcher), output, executable_options_of(options));
+    PeEditor launcher = prepare_launcher(*launcher_path, output, executable_options_of(options));
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;
     write_attached_data(

@@ -37,9 +37,9 @@ class PackProgram : public ::testing::Test {
     fs::create_directories(folder / "out");
   }
 
-  // Packs quietly: nothing on either stream.
+  // Packs the attached data alone, quietly: nothing on either stream.
   std::string pack_ok(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "--quiet");
+    arguments.insert(arguments.begin(), {"--quiet", "--attached-data-only"});
     const PackRun run = run_pack(arguments);
     EXPECT_EQ(run.exit_code, 0) << run.errors;
     EXPECT_EQ(run.errors, "");
@@ -195,7 +195,7 @@ TEST_F(PackProgram, PrintsUsageForHelp) {
 TEST_F(PackProgram, EndsWithOneSummaryLineUnlessQuiet) {
   write_file(folder / "data/one.txt", std::string(4096, 'a'));
   write_file(folder / "data/two.txt", "");
-  const PackRun run = run_pack({"--level", "3", "-o", output(), path("app.dll"), path("data")});
+  const PackRun run = run_pack({"--attached-data-only", "--level", "3", "-o", output(), path("app.dll"), path("data")});
   EXPECT_EQ(run.exit_code, 0) << run.errors;
   EXPECT_EQ(run.output, "");
   // Not a terminal: no progress, only "N entries, IN in, OUT out (RATIO%), TIME s".
@@ -207,7 +207,7 @@ TEST_F(PackProgram, EndsWithOneSummaryLineUnlessQuiet) {
   EXPECT_EQ(run.errors.find('\r'), std::string::npos);
   EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
 
-  const PackRun quiet = run_pack({"-q", "-o", output(), path("app.dll"), path("data")});
+  const PackRun quiet = run_pack({"-q", "--attached-data-only", "-o", output(), path("app.dll"), path("data")});
   EXPECT_EQ(quiet.exit_code, 0);
   EXPECT_EQ(quiet.errors + quiet.output, "");
 }
@@ -309,6 +309,9 @@ TEST_F(PackProgram, RefusesBadInputWithOneLineAndLeavesNoOutput) {
     if (test.message != "no output file given: use --output FILE" && test.message != "cannot create ") {
       arguments.insert(arguments.begin(), {"-o", "@out/app.bin"});
     }
+    if (std::find(arguments.begin(), arguments.end(), "--launcher") == arguments.end()) {
+      arguments.insert(arguments.begin(), "--attached-data-only");
+    }
     for (std::string& argument : arguments) {
       if (argument.starts_with("@")) argument = (case_folder / argument.substr(1)).string();
     }
@@ -325,7 +328,7 @@ TEST_F(PackProgram, RefusesBadInputWithOneLineAndLeavesNoOutput) {
 
 TEST_F(PackProgram, RefusesToOverwriteAnInput) {
   write_file(folder / "data/keep.txt", "precious");
-  const PackRun run = run_pack({"-o", path("data/keep.txt"), path("app.dll"), path("data")});
+  const PackRun run = run_pack({"--attached-data-only", "-o", path("data/keep.txt"), path("app.dll"), path("data")});
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_EQ(run.errors, "osvari-pack: the output file is also an input: " + path("data/keep.txt") + "\n");
   EXPECT_EQ(read_file(folder / "data/keep.txt"), "precious");
@@ -342,7 +345,8 @@ TEST_F(PackProgram, RefusesUnreadableFilesAndDirectories) {
     std::string unreadable;
   } cases[] = {{path("data"), path("data/secret.txt")}, {path("closed"), path("closed")}};
   for (const auto& test : cases) {
-    const PackRun run = run_pack({"-o", output(), path("app.dll"), test.input}, /*obey_permissions=*/true);
+    const PackRun run =
+        run_pack({"--attached-data-only", "-o", output(), path("app.dll"), test.input}, /*obey_permissions=*/true);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_EQ(run.errors, "osvari-pack: cannot read " + test.unreadable + ": Permission denied\n");
     EXPECT_TRUE(fs::is_empty(folder / "out"));

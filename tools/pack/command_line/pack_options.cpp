@@ -64,26 +64,34 @@ void check_inspection_arguments(PackOptions& options, const std::vector<std::str
     fail_usage("--output, --launcher, --depfile and the exe options belong to packing, not to --list, --verify or "
                "--extract");
   }
+  if (options.attached_data_only) {
+    fail_usage("--attached-data-only belongs to packing, not to --list, --verify or --extract");
+  }
   options.inspected_file = operands.front();
 }
 
 }  // namespace
 
 std::string_view usage_text() {
-  return "Usage: osvari-pack [--level N] [--threads N] [--cache] [--launcher LAUNCHER.exe [EXE OPTIONS]]\n"
-         "                   [--depfile FILE] [--quiet] --output FILE\n"
+  return "Usage: osvari-pack [--level N] [--threads N] [--cache] [--launcher LAUNCHER.exe] [EXE OPTIONS]\n"
+         "                   [--depfile FILE] [--quiet] --output FILE.exe\n"
          "                   MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
+         "       osvari-pack --attached-data-only [--level N] [--threads N] [--cache] [--depfile FILE]\n"
+         "                   [--quiet] --output FILE MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
          "       osvari-pack --list FILE | --verify FILE | --extract DIRECTORY FILE\n"
+         "       osvari-pack --version\n"
          "\n"
-         "Writes attached data for the launcher: MAIN_LIBRARY (a DLL exporting run_code) first,\n"
-         "then every FILE by its file name and every regular file below each DIRECTORY by its\n"
-         "path relative to that directory, in sorted order.\n"
+         "Writes a onefile executable: a copy of the launcher carrying MAIN_LIBRARY (a DLL exporting\n"
+         "run_code) first, then every FILE by its file name and every regular file below each\n"
+         "DIRECTORY by its path relative to that directory, in sorted order.\n"
          "\n"
-         "  -o, --output FILE     where to write the attached data (or the launcher copy)\n"
+         "  -o, --output FILE     where to write the executable (or the attached data)\n"
          "  --level N             Zstandard compression level, 1 to 22 (default 19)\n"
          "  --threads N           compression threads (default: the number of hardware threads)\n"
-         "  --launcher FILE       write a finished executable: a copy of this launcher with the\n"
-         "                        data attached as RCDATA resource 27\n"
+         "  --launcher FILE       the launcher to copy; by default osvari-launcher.exe found beside\n"
+         "                        osvari-pack, in ../share/osvari-onefile/ or in its build folder\n"
+         "  --attached-data-only  write only the attached data, for a launcher you build yourself\n"
+         "                        with it as RCDATA resource 27\n"
          "  --cache               unpack once into a per-user cache folder and run from there on\n"
          "                        later starts (see README), instead of a fresh folder each run\n"
          "  --depfile FILE        also write a Makefile-style list of every file and folder read\n"
@@ -92,8 +100,9 @@ std::string_view usage_text() {
          "  --verify FILE         decode and check everything in an exe or attached-data file\n"
          "  --extract DIR FILE    write the entries of an exe or attached-data file below DIR\n"
          "  -h, --help            show this text\n"
+         "  --version             alone: show osvari-pack's version\n"
          "\n"
-         "Exe options (with --launcher):\n"
+         "Exe options (not with --attached-data-only):\n"
          "  --console             a console program (the default is a GUI program, see README)\n"
          "  --icon FILE.ico       the executable's icon\n"
          "  --company TEXT        version information: company name\n"
@@ -104,6 +113,11 @@ std::string_view usage_text() {
 
 PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int hardware_threads) {
   PackOptions options;
+  // Alone, --version asks for the tool's own; with a value it stays the executable's.
+  if (arguments.size() == 1 && arguments.front() == "--version") {
+    options.tool_version = true;
+    return options;
+  }
   options.level = default_compression_level;
   options.threads = hardware_threads > 0 ? hardware_threads : 1;
   bool have_output = false;
@@ -138,6 +152,10 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
     }
     if (argument == "--cache") {
       options.cache = true;
+      continue;
+    }
+    if (argument == "--attached-data-only") {
+      options.attached_data_only = true;
       continue;
     }
 
@@ -190,8 +208,12 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
   if (!have_output) fail_usage("no output file given: use --output FILE");
   const bool executable_options = options.console || options.icon || options.manifest || !options.company.empty() ||
                                   !options.product.empty() || !options.version.empty();
-  if (executable_options && !options.launcher) {
-    fail_usage("--console, --icon, --manifest, --company, --product and --version need --launcher");
+  if (options.attached_data_only && options.launcher) {
+    fail_usage("--attached-data-only writes no executable, so it takes no --launcher");
+  }
+  if (executable_options && options.attached_data_only) {
+    fail_usage("--console, --icon, --manifest, --company, --product and --version need an executable, not "
+               "--attached-data-only");
   }
   options.main_library = operands.front();
   options.inputs.assign(operands.begin() + 1, operands.end());

@@ -13,6 +13,7 @@ enum class PackMode { pack, list, verify, extract };
 
 struct PackOptions {
   bool help = false;
+  bool tool_version = false;       // `--version` alone: print osvari-pack's own version
   PackMode mode = PackMode::pack;
   std::string inspected_file;      // list, verify, extract: the exe or attached-data file
   std::string extract_directory;   // extract: where the entries go
@@ -21,12 +22,13 @@ struct PackOptions {
   int level = 0;    // compression level; 0 until parsed, then the library's default when not given
   int threads = 0;  // 1: compress on the calling thread only
   std::string output;
-  std::optional<std::string> launcher;
+  std::optional<std::string> launcher;  // none: the one found relative to osvari-pack
+  bool attached_data_only = false;      // write the attached data alone, no executable
   std::string main_library;
   std::vector<std::string> inputs;  // further files and directories
   bool cache = false;  // run from a per-user cache folder, unpacked once
 
-  // What the finished executable looks like; only with --launcher.
+  // What the finished executable looks like; not with --attached-data-only.
   bool console = false;
   std::optional<std::string> icon;
   std::optional<std::string> manifest;

@@ -36,6 +36,17 @@ TEST(PackOptions, ReadsOptionsAndOperands) {
   EXPECT_FALSE(plain.cache);
   EXPECT_TRUE(parse_pack_arguments({"-o", "o", "--cache", "a.dll"}, 1).cache);
   EXPECT_EQ(parse_pack_arguments({"--cache", "-o", "o", "a.dll"}, 1).main_library, "a.dll");
+  EXPECT_FALSE(plain.attached_data_only);
+  EXPECT_TRUE(parse_pack_arguments({"-o", "o", "--attached-data-only", "a.dll"}, 1).attached_data_only);
+}
+
+TEST(PackOptions, VersionAloneAsksForTheToolsOwn) {
+  const PackOptions alone = parse_pack_arguments({"--version"}, 1);
+  EXPECT_TRUE(alone.tool_version);
+  EXPECT_EQ(alone.version, "");
+  const PackOptions packing = parse_pack_arguments({"--version", "2.1", "-o", "o.exe", "a.dll"}, 1);
+  EXPECT_FALSE(packing.tool_version);
+  EXPECT_EQ(packing.version, "2.1");
 }
 
 TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {
@@ -103,8 +114,14 @@ TEST(PackOptions, RefusesBadCommandLines) {
       {{"app.dll", "-o", "o", "--threads", "0"}, "--threads needs a whole number from 1 to 200, not \"0\""},
       {{"app.dll", "-o", "o", "--threads", "-2"}, "--threads needs a whole number from 1 to 200, not \"-2\""},
       {{"app.dll", "-o", "o", "--launcher", "a", "--launcher", "b"}, "the launcher is given twice"},
-      {{"app.dll", "-o", "o", "--console"},
-       "--console, --icon, --manifest, --company, --product and --version need --launcher"},
+      {{"app.dll", "-o", "o", "--attached-data-only", "--console"},
+       "--console, --icon, --manifest, --company, --product and --version need an executable, not "
+       "--attached-data-only"},
+      {{"app.dll", "-o", "o", "--attached-data-only", "--launcher", "l"},
+       "--attached-data-only writes no executable, so it takes no --launcher"},
+      {{"--list", "a.exe", "--attached-data-only"},
+       "--attached-data-only belongs to packing, not to --list, --verify or --extract"},
+      {{"-o", "o", "app.dll", "--version"}, "--version needs a value"},
       {{"app.dll", "-o", "o", "--launcher", "l", "--icon"}, "--icon needs a value"},
       {{"app.dll", "-o", "o", "--launcher", "l", "--product="}, "--product needs a value"},
       {{"app.dll", "-o", "o", "--launcher", "l", "--company", "bad \xFF"}, "--company needs UTF-8 text"},

@@ -67,6 +67,10 @@ class FinishedExecutable : public ::testing::Test {
         decode_attached_data(resource(executable, pack::resource_type_rcdata, 27));
     EXPECT_EQ(entries.size(), 2u);
     EXPECT_EQ(resource(executable, pack::resource_type_rcdata, 5), "keep me");
+    // Runnable by whoever may read it.
+    const auto permissions = static_cast<unsigned>(fs::status(output()).permissions());
+    EXPECT_NE(permissions & 0100u, 0u);
+    EXPECT_EQ(permissions & 0111u, (permissions & 0444u) >> 2);
     return executable;
   }
 
@@ -251,14 +255,14 @@ TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
   }
 }
 
-TEST_F(FinishedExecutable, RefusesExecutableOptionsWithoutALauncher) {
+TEST_F(FinishedExecutable, RefusesExecutableOptionsWithTheAttachedDataAlone) {
   for (const std::vector<std::string>& options : std::vector<std::vector<std::string>>{
            {"--console"}, {"--icon", path("app.ico")}, {"--version", "1.0"}, {"--manifest", path("utf8.manifest")}}) {
     std::vector<std::string> arguments = options;
-    arguments.insert(arguments.end(), {"-o", output(), path("app.dll")});
+    arguments.insert(arguments.end(), {"--attached-data-only", "-o", output(), path("app.dll")});
     const PackRun run = run_pack(arguments);
     EXPECT_EQ(run.exit_code, 2);
-    EXPECT_NE(run.errors.find("need --launcher"), std::string::npos) << run.errors;
+    EXPECT_NE(run.errors.find("need an executable, not --attached-data-only"), std::string::npos) << run.errors;
     EXPECT_TRUE(fs::is_empty(folder / "out"));
   }
 }

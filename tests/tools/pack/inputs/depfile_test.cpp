@@ -36,7 +36,7 @@ TEST(Depfile, ListsEveryFileAndEveryFolderReadAbsolutely) {
   fs::create_directory_symlink(folder / "elsewhere", folder / "assets/link");  // not followed
 
   const PackRun run =
-      run_pack({"--quiet", "--depfile", "deps.d", "-o", "out/app.attached", "app.dll", "assets/", "loose.txt"}, false,
+      run_pack({"--quiet", "--attached-data-only", "--depfile", "deps.d", "-o", "out/app.attached", "app.dll", "assets/", "loose.txt"}, false,
                folder.path());
   ASSERT_EQ(run.exit_code, 0) << run.errors;
   const std::string root = folder.path().string();
@@ -47,7 +47,7 @@ TEST(Depfile, ListsEveryFileAndEveryFolderReadAbsolutely) {
 
   // A failed run leaves the old depfile as it was.
   const PackRun failed =
-      run_pack({"--depfile", "deps.d", "-o", "out/app.attached", "app.dll", "missing"}, false, folder.path());
+      run_pack({"--attached-data-only", "--depfile", "deps.d", "-o", "out/app.attached", "app.dll", "missing"}, false, folder.path());
   EXPECT_EQ(failed.exit_code, 1);
   EXPECT_NE(read_file(folder / "deps.d").find("/loose.txt\n"), std::string::npos);
 }

@@ -51,13 +51,13 @@ std::string read_file(const fs::path& path) {
 }
 
 PackRun run_pack(const std::vector<std::string>& arguments, bool obey_permissions,
-                 const fs::path& working_directory) {
+                 const fs::path& working_directory, const fs::path& program) {
   TemporaryFolder streams;
   const std::string out = (streams / "stdout").string();
   const std::string err = (streams / "stderr").string();
   std::vector<std::string> all;
   if (obey_permissions && geteuid() == 0) all = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search"};
-  all.push_back(OSVARI_PACK_PROGRAM);
+  all.push_back(program.empty() ? std::string(OSVARI_PACK_PROGRAM) : program.string());
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
   for (std::string& argument : all) argv.push_back(argument.data());

@@ -35,9 +35,10 @@ struct PackRun {
 
 // Runs the built osvari-pack with `arguments`, capturing both streams. With `obey_permissions`
 // a run as root gives up its right to read and search anything (through setpriv), so that
-// file permissions apply to it as to any user. With `working_directory` it runs there.
+// file permissions apply to it as to any user. With `working_directory` it runs there. With
+// `program` it runs that copy of osvari-pack instead.
 PackRun run_pack(const std::vector<std::string>& arguments, bool obey_permissions = false,
-                 const std::filesystem::path& working_directory = {});
+                 const std::filesystem::path& working_directory = {}, const std::filesystem::path& program = {});
 
 struct DecodedEntry {
   std::u16string name;

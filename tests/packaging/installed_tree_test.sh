@@ -1,0 +1,116 @@
+#!/usr/bin/env bash
+# Installs the Windows build into a fresh prefix as a user would, packs and runs an application
+# with the installed osvari-pack (Linux and Windows) and no --launcher, moves the tree and does
+# it again, then builds the consumer application against the moved tree with find_package alone
+# and its own toolchain file, and runs it under Wine (in the test's WINEPREFIX).
+set -euo pipefail
+source_dir=$1
+build_dir=$2
+work=$3
+version=$4
+main_library=$5
+log=$work.log
+rm -rf "$work" && mkdir -p "$work/data"
+: >"$log"
+fail() { echo "$*"; cat "$log"; exit 1; }
+quietly() { "$@" >>"$log" 2>&1 || fail "failed: $*"; }
+windows_path() { winepath -w "$1" 2>/dev/null; }
+printf 'hello\n' >"$work/data/hello.txt"
+
+# Packs the test's main library and data with the osvari-pack at $1 (under Wine for the .exe)
+# into $2 and runs it: it must list its file and end with the code asked for.
+pack_and_run() {
+  local tool=$1 exe=$2 code=$3 output
+  if [[ $tool == *.exe ]]; then
+    quietly wine "$tool" -q --level 3 --console -o "$(windows_path "$exe")" "$(windows_path "$main_library")" \
+      "$(windows_path "$work/data")"
+  else
+    quietly "$tool" -q --level 3 --console -o "$exe" "$main_library" "$work/data"
+    [ -x "$exe" ] || fail "$tool wrote $exe without the executable bit"
+  fi
+  set +e
+  output=$(wine "$exe" --list-files --exit "$code" 2>&1)
+  local ended=$?
+  set -e
+  [ "$ended" -eq "$code" ] || fail "$exe (packed by $tool) ended with $ended: $output"
+  grep -q '^file hello.txt 6 ' <<<"$(tr -d '\r' <<<"$output")" || fail "$exe did not unpack hello.txt: $output"
+}
+
+prefix=$work/prefix
+started=$(date +%s%N)
+quietly cmake --install "$build_dir" --prefix "$prefix"
+echo "installed in $(( ($(date +%s%N) - started) / 1000000 )) ms"
+for file in bin/osvari-pack bin/osvari-pack.exe share/osvari-onefile/osvari-launcher.exe \
+  lib/cmake/OsvariOnefile/OsvariOnefileConfig.cmake lib/cmake/OsvariOnefile/OsvariOnefileConfigVersion.cmake \
+  share/doc/osvari-onefile/README.md; do
+  [ -f "$prefix/$file" ] || fail "the install has no $file"
+done
+if [ -f "$source_dir/LICENSE" ] && [ ! -f "$prefix/share/doc/osvari-onefile/LICENSE" ]; then
+  fail "the install has no LICENSE"
+fi
+[ "$("$prefix/bin/osvari-pack" --version)" = "osvari-pack $version" ] || fail "osvari-pack --version is not $version"
+
+pack_and_run "$prefix/bin/osvari-pack" "$work/installed.exe" 7
+pack_and_run "$prefix/bin/osvari-pack.exe" "$work/installed-windows.exe" 8
+
+# Moved (the original is gone): each tool finds the launcher of the tree it lies in.
+moved="$work/elsewhere/moved tree"
+mkdir -p "$work/elsewhere"
+mv "$prefix" "$moved"
+pack_and_run "$moved/bin/osvari-pack" "$work/moved.exe" 9
+pack_and_run "$moved/bin/osvari-pack.exe" "$work/moved-windows.exe" 10
+echo "the installed and the moved tree each packed runnable executables"
+
+# The consumer application against the moved tree: no source tree of ours, and no Wine while
+# building (a Wine prefix of its own would appear if anything ran under Wine).
+consumer=$work/consumer
+mkdir -p "$consumer"
+cp -r "$source_dir/tests/packaging/consumer/src" "$source_dir/tests/packaging/consumer/assets" \
+  "$source_dir/tests/packaging/consumer/consumer.ico" "$source_dir/tests/packaging/installed_consumer/." "$consumer/"
+quietly env WINEPREFIX="$work/no-wine" cmake -S "$consumer" -B "$consumer/build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$consumer/toolchain.cmake" -DCMAKE_PREFIX_PATH="$moved"
+started=$(date +%s%N)
+quietly env WINEPREFIX="$work/no-wine" cmake --build "$consumer/build"
+echo "the consumer built in $(( ($(date +%s%N) - started) / 1000000 )) ms"
+[ ! -e "$work/no-wine" ] || fail "building the consumer ran Wine"
+grep -qxF "OsvariOnefile_DIR:PATH=$moved/lib/cmake/OsvariOnefile" "$consumer/build/CMakeCache.txt" ||
+  fail "the consumer did not find the package in the moved tree"
+
+exe=$consumer/build/installed-app.exe
+expected=$'arguments: 3\nlauncher directory set: yes'
+set +e
+output=$(wine "$exe" one two 2>&1)
+code=$?
+set -e
+if [ "$(tr -d '\r' <<<"$output")" != "$expected" ] || [ "$code" -ne 42 ]; then
+  fail "installed-app.exe ended with $code: $output"
+fi
+headers=$(x86_64-w64-mingw32-objdump -x "$exe")
+grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$headers" || fail "CONSOLE did not make a console program"
+grep -q 'Entry: ID: 0x00000e,' <<<"$headers" || fail "ICON left no icon group in the executable"
+section() { x86_64-w64-mingw32-objcopy -O binary --only-section="$1" "$exe" "$work/section" && cat "$work/section"; }
+grep -q 'activeCodePage' <(section .rsrc) || fail "MANIFEST is not the executable's manifest"
+# COMPANY, PRODUCT and VERSION: compiled into the launcher, and in the version information.
+for text in "Installed Company" "Installed App" "6.7.8"; do
+  section .rdata | strings -el | grep -qxF "$text" || fail "\"$text\" is not compiled into the launcher"
+  section .rsrc | strings -el | grep -qxF "$text" || fail "\"$text\" is not in the version information"
+done
+listing=$("$moved/bin/osvari-pack" --list "$exe")
+grep -q '  nested\\data.txt$' <<<"$listing" || fail "DATA is not packed: $listing"
+
+# CACHE: a first and a later run from a cache folder below a LOCALAPPDATA of the test's own
+# (set from a Windows process: Wine sets its own for processes started from Linux).
+mkdir -p "$work/local"
+printf '@set LOCALAPPDATA=%s\r\n@"%s" one two\r\n@exit /b %%ERRORLEVEL%%\r\n' \
+  "$(windows_path "$work/local")" "$(windows_path "$consumer/build/installed-cached.exe")" >"$work/cached.bat"
+for run in first later; do
+  set +e
+  output=$(wine cmd /c "$(windows_path "$work/cached.bat")" 2>&1)
+  code=$?
+  set -e
+  if [ "$(tr -d '\r' <<<"$output")" != "$expected" ] || [ "$code" -ne 42 ]; then
+    fail "the $run cached run ended with $code: $output"
+  fi
+done
+ls "$work/local/osvari-onefile" | grep -Eq '^installed-cached-[0-9a-f]{16}$' || fail "CACHE left no cache folder"
+echo "the find_package consumer built and ran with every option: exit code 42"
