@@ -14,6 +14,7 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
   wine64 wine cmake ninja-build g++ pkg-config
   libzstd-dev zstd googletest libgtest-dev dpkg-dev
+  libcli11-dev
   osslsigncode openssl
   clang-14 libclang-rt-14-dev
 )

@@ -10,31 +10,9 @@ work=$3
 version=$4
 main_library=$5
 log=$work.log
-rm -rf "$work" && mkdir -p "$work/data"
+rm -rf "$work" && mkdir -p "$work"
 : >"$log"
-fail() { echo "$*"; cat "$log"; exit 1; }
-quietly() { "$@" >>"$log" 2>&1 || fail "failed: $*"; }
-windows_path() { winepath -w "$1" 2>/dev/null; }
-printf 'hello\n' >"$work/data/hello.txt"
-
-# Packs the test's main library and data with the osvari-pack at $1 (under Wine for the .exe)
-# into $2 and runs it: it must list its file and end with the code asked for.
-pack_and_run() {
-  local tool=$1 exe=$2 code=$3 output
-  if [[ $tool == *.exe ]]; then
-    quietly wine "$tool" -q --level 3 --console -o "$(windows_path "$exe")" "$(windows_path "$main_library")" \
-      "$(windows_path "$work/data")"
-  else
-    quietly "$tool" -q --level 3 --console -o "$exe" "$main_library" "$work/data"
-    [ -x "$exe" ] || fail "$tool wrote $exe without the executable bit"
-  fi
-  set +e
-  output=$(wine "$exe" --list-files --exit "$code" 2>&1)
-  local ended=$?
-  set -e
-  [ "$ended" -eq "$code" ] || fail "$exe (packed by $tool) ended with $ended: $output"
-  grep -q '^file hello.txt 6 ' <<<"$(tr -d '\r' <<<"$output")" || fail "$exe did not unpack hello.txt: $output"
-}
+source "$(dirname "$0")/installed_tool_checks.sh"
 
 prefix=$work/prefix
 started=$(date +%s%N)

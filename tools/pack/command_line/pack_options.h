@@ -43,6 +43,7 @@ inline constexpr int max_threads = 200;
 // `hardware_threads` is the default thread count. Throws PackError with exit_usage.
 PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int hardware_threads);
 
-std::string_view usage_text();
+// The help text: the forms of the command line, then the options in two groups.
+std::string usage_text();
 
 }  // namespace osvari::pack

@@ -105,6 +105,9 @@ TEST(PackOptions, RefusesBadCommandLines) {
       {{"--fast", "-o", "o", "app.dll"}, "unknown option --fast (see --help)"},
       {{"-x=1", "-o", "o", "app.dll"}, "unknown option -x=1 (see --help)"},
       {{"app.dll", "-o"}, "-o needs a value"},
+      {{"app.dll", "--output"}, "--output needs a value"},
+      {{"app.dll", "-o", "o", "--threads"}, "--threads needs a value"},
+      {{"--fast=3", "-o", "o", "app.dll"}, "unknown option --fast (see --help)"},
       {{"app.dll", "--output="}, "--output needs a file name"},
       {{"app.dll", "-o", "a", "--output", "b"}, "the output file is given twice"},
       {{"app.dll", "-o", "o", "--level", "0"}, "--level needs a whole number from 1 to 22, not \"0\""},
@@ -148,6 +151,18 @@ TEST(PackOptions, RefusesBadCommandLines) {
       EXPECT_EQ(error.exit_code, exit_usage) << test.message;
     }
   }
+}
+
+TEST(PackOptions, HelpShowsTheFormsThenTheOptionsInTwoGroups) {
+  const std::string help = usage_text();
+  EXPECT_TRUE(help.starts_with("Usage: osvari-pack ")) << help;
+  const std::size_t output = help.find("\n  -o,--output FILE ");
+  const std::size_t group = help.find("\n\nExe options (not with --attached-data-only):\n  --console ");
+  ASSERT_NE(output, std::string::npos) << help;
+  ASSERT_NE(group, std::string::npos) << help;
+  EXPECT_LT(output, group);
+  EXPECT_GT(help.find("\n  --manifest FILE "), group);
+  EXPECT_LT(help.find("\n  --cache "), group);
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+# Sourced by the tests of installed trees: packs and runs an application with an installed
+# osvari-pack. Expects $work (a fresh folder), $main_library (the hosted_app fixture) and $log.
+fail() { echo "$*"; cat "$log"; exit 1; }
+quietly() { "$@" >>"$log" 2>&1 || fail "failed: $*"; }
+windows_path() { winepath -w "$1" 2>/dev/null; }
+mkdir -p "$work/data"
+printf 'hello\n' >"$work/data/hello.txt"
+
+# Packs the main library and data with the osvari-pack at $1 (under Wine for the .exe) into $2,
+# without --launcher, and runs it: it must list its file and end with the code $3.
+pack_and_run() {
+  local tool=$1 exe=$2 code=$3 output ended
+  if [[ $tool == *.exe ]]; then
+    quietly wine "$tool" -q --level 3 --console -o "$(windows_path "$exe")" "$(windows_path "$main_library")" \
+      "$(windows_path "$work/data")"
+  else
+    quietly "$tool" -q --level 3 --console -o "$exe" "$main_library" "$work/data"
+    [ -x "$exe" ] || fail "$tool wrote $exe without the executable bit"
+  fi
+  set +e
+  output=$(wine "$exe" --list-files --exit "$code" 2>&1)
+  ended=$?
+  set -e
+  [ "$ended" -eq "$code" ] || fail "$exe (packed by $tool) ended with $ended: $output"
+  grep -q '^file hello.txt 6 ' <<<"$(tr -d '\r' <<<"$output")" || fail "$exe did not unpack hello.txt: $output"
+}
