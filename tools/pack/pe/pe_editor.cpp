@@ -80,14 +80,24 @@ std::string PeEditor::write() const {
     section_rva = static_cast<std::uint32_t>(align_up(image_end, headers_.section_alignment()));
     section_offset = align_up(sections_end, headers_.file_alignment());
     out.replace(header, 8, std::string(".rsrc\0\0\0", 8));
-    // Tools that find resources by section name (binutils) must find the new ones.
+    // Tools that find resources by section name (binutils) must find the new ones. The old
+    // resources stay mapped, where nothing points any more, but emptied: no stale copy of the
+    // launcher's version information, manifest or attached data stays readable in the file.
+    const PeDataDirectory old_resources = headers_.directory(pe_resource_directory);
     for (std::size_t i = 0; i < sections.size(); ++i) {
-      const std::size_t old_header = headers_.section_header_offset(i);
-      if (resource_rva != 0 && resource_rva >= sections[i].virtual_address &&
-          resource_rva - sections[i].virtual_address < sections[i].raw_size &&
-          image_.compare(old_header, 8, std::string(".rsrc\0\0\0", 8)) == 0) {
-        out.replace(old_header, 8, ".oldrsrc");
+      const PeSection& s = sections[i];
+      if (resource_rva == 0 || resource_rva < s.virtual_address || resource_rva - s.virtual_address >= s.raw_size) {
+        continue;
       }
+      const std::size_t old_header = headers_.section_header_offset(i);
+      std::uint64_t start = s.raw_offset + std::uint64_t{resource_rva - s.virtual_address};
+      std::uint64_t end = std::min<std::uint64_t>(start + old_resources.size, std::uint64_t{s.raw_offset} + s.raw_size);
+      if (image_.compare(old_header, 8, std::string(".rsrc\0\0\0", 8)) == 0) {
+        out.replace(old_header, 8, ".oldrsrc");
+        start = s.raw_offset;  // a section of its own: all of it held resources
+        end = std::uint64_t{s.raw_offset} + s.raw_size;
+      }
+      std::fill(out.begin() + static_cast<std::ptrdiff_t>(start), out.begin() + static_cast<std::ptrdiff_t>(end), '\0');
     }
     store_little_endian(out, header + 24, 0, 4);
     store_little_endian(out, header + 28, 0, 4);

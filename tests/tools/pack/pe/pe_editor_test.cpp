@@ -57,6 +57,12 @@ TEST_P(WrittenLauncher, CarriesTheNewResourceAndKeepsTheRest) {
   EXPECT_EQ(facts.certificate_size, 0u);
   EXPECT_EQ(facts.last_section_end_in_file % facts.file_alignment, 0u);
   EXPECT_EQ(facts.sections_named_rsrc, 1) << "tools that look for .rsrc by name must find the new one";
+  // No stale copy of the launcher's resources stays readable, only the new section's.
+  EXPECT_EQ(written.find("old attached data"), std::string::npos);
+  EXPECT_EQ(written.find("another old copy"), std::string::npos);
+  const std::size_t manifest = written.find("<assembly/>");
+  EXPECT_EQ(manifest != std::string::npos, test.had_resources);
+  if (manifest != std::string::npos) EXPECT_EQ(written.find("<assembly/>", manifest + 1), std::string::npos);
   EXPECT_EQ(written.size(), facts.last_section_end_in_file + test.kept_after_sections.size())
       << "the signature stays out";
   EXPECT_EQ(written.substr(facts.last_section_end_in_file), test.kept_after_sections);
