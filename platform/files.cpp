@@ -48,14 +48,6 @@ bool set_file_attributes(const wchar_t* path, std::uint32_t attributes) {
 
 namespace {
 
-// Room for the longest path the system handles; one buffer per thread, kept for the next file.
-std::wstring final_path_of_handle(HANDLE file) {
-  thread_local std::vector<wchar_t> buffer(32768);
-  const DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-  if (length == 0 || length >= buffer.size()) return {};
-  return std::wstring(buffer.data(), length);
-}
-
 // The path below its volume that a handle reaches (FileNameInfo has no length limit, unlike
 // Wine's GetFinalPathNameByHandleW, which fails past 260 code units).
 std::wstring volume_relative_name(HANDLE file) {
@@ -77,14 +69,35 @@ bool names_equal(std::wstring_view left, std::wstring_view right) {
                                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 }  // namespace
 
+bool handle_reaches(RawHandle entry, const wchar_t* path) {
+  return names_equal(below_volume(path), volume_relative_name(entry));
+}
+
+bool handle_reaches_inside_parent(RawHandle entry, const wchar_t* path) {
+  const std::wstring_view whole(path);
+  const std::size_t separator = whole.find_last_of(L'\\');
+  if (separator == std::wstring_view::npos || separator + 1 == whole.size()) return false;
+  std::wstring parent(whole.substr(0, separator));
+  if (parent.ends_with(L':')) parent += L'\\';  // the drive's root directory, not the volume
+  const UniqueFileHandle parent_directory(CreateFileW(parent.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr,
+                                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!parent_directory.is_valid()) return false;
+  std::wstring expected = volume_relative_name(parent_directory.get());
+  if (expected.empty()) return false;
+  if (!expected.ends_with(L'\\')) expected += L'\\';
+  expected += whole.substr(separator + 1);
+  return names_equal(expected, volume_relative_name(entry));
+}
+
 bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes) {
-  const UniqueFileHandle file(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  const UniqueFileHandle file(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file.is_valid()) return false;
-  if (!names_equal(below_volume(path), volume_relative_name(file.get()))) return false;
+  if (!handle_reaches(file.get(), path)) return false;
   if (clear_blocking_attributes) {
     FILE_BASIC_INFO basic{};
     if (GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) {
@@ -94,18 +107,62 @@ bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes) {
       SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
     }
   }
-  FILE_DISPOSITION_INFO disposition{};
-  disposition.DeleteFile = TRUE;
-  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+  return mark_for_deletion(file.get());
 }
 
-std::wstring final_path_of(const wchar_t* path) {
-  const UniqueFileHandle entry(CreateFileW(path, FILE_READ_ATTRIBUTES,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                           nullptr));
-  if (!entry.is_valid()) return {};
-  return final_path_of_handle(entry.get());
+UniqueFileHandle open_directory_itself(const wchar_t* path) {
+  return UniqueFileHandle(CreateFileW(
+      path, FILE_LIST_DIRECTORY | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, share_all,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+std::optional<std::uint32_t> handle_attributes(RawHandle entry) {
+  FILE_BASIC_INFO basic{};
+  if (!GetFileInformationByHandleEx(entry, FileBasicInfo, &basic, sizeof basic)) return std::nullopt;
+  return basic.FileAttributes;
+}
+
+bool set_handle_attributes(RawHandle entry, std::uint32_t attributes) {
+  FILE_BASIC_INFO basic{};  // times left at zero: unchanged
+  basic.FileAttributes = attributes;
+  return SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic) != FALSE;
+}
+
+bool mark_for_deletion(RawHandle entry) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// Room for the longest path the system handles; one buffer per thread, kept for the next call.
+std::wstring final_path_of_handle(RawHandle entry) {
+  thread_local std::vector<wchar_t> buffer(32768);
+  const DWORD length = GetFinalPathNameByHandleW(entry, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length == 0 || length >= buffer.size()) return {};
+  return std::wstring(buffer.data(), length);
+}
+
+bool list_directory_by_handle(RawHandle directory, std::vector<DirectoryEntry>& entries) {
+  // Aligned for the records inside; one buffer per thread, kept for the next directory.
+  thread_local std::vector<std::uint64_t> buffer(65536 / sizeof(std::uint64_t));
+  for (;;) {
+    if (!GetFileInformationByHandleEx(directory, FileIdBothDirectoryInfo, buffer.data(),
+                                      static_cast<DWORD>(buffer.size() * sizeof(std::uint64_t)))) {
+      return GetLastError() == ERROR_NO_MORE_FILES;
+    }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.data());
+    for (;;) {
+      const auto* record = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+      const std::wstring_view name(record->FileName, record->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") {
+        entries.push_back({std::wstring(name), record->FileAttributes,
+                           static_cast<std::uint64_t>(record->EndOfFile.QuadPart),
+                           static_cast<std::uint64_t>(record->LastWriteTime.QuadPart)});
+      }
+      if (record->NextEntryOffset == 0) break;
+      bytes += record->NextEntryOffset;
+    }
+  }
 }
 
 bool remove_directory(const wchar_t* path) { return RemoveDirectoryW(path) != FALSE; }

@@ -40,6 +40,24 @@ inline constexpr std::uint32_t attribute_reparse_point = 0x400;
 std::optional<std::uint32_t> file_attributes(const wchar_t* path);
 bool set_file_attributes(const wchar_t* path, std::uint32_t attributes);  // SetFileAttributesW
 
+// A directory or link opened as the entry itself (a link, not its target), with full sharing,
+// for listing, changing attributes and deleting through the handle; invalid when it cannot be
+// opened. Only its name (handle_reaches) tells whether the system followed a link anyway.
+UniqueFileHandle open_directory_itself(const wchar_t* path);
+// True when `entry` reaches `path` (a "\\?\" path with a drive or UNC share) below its volume,
+// letter case aside.
+bool handle_reaches(RawHandle entry, const wchar_t* path);
+// True when `entry` reaches the entry named like the last component of `path` inside the
+// directory that `path`'s parent reaches (links on the way to that parent are followed).
+bool handle_reaches_inside_parent(RawHandle entry, const wchar_t* path);
+// The attributes the handle reports; no value when it cannot tell.
+std::optional<std::uint32_t> handle_attributes(RawHandle entry);
+bool set_handle_attributes(RawHandle entry, std::uint32_t attributes);
+// Marks the entry for deletion when its last handle closes; a directory only when empty.
+bool mark_for_deletion(RawHandle entry);
+// GetFinalPathNameByHandleW (flags 0) of the handle, any length; empty on failure.
+std::wstring final_path_of_handle(RawHandle entry);
+
 // Deletes the file at `path` (a "\\?\" path with a drive or UNC share), clearing read-only,
 // hidden and system first when asked, through a handle opened on the entry itself (a link, not
 // its target). Refuses when that handle reaches another name than `path` below its volume:
@@ -47,8 +65,6 @@ bool set_file_attributes(const wchar_t* path, std::uint32_t attributes);  // Set
 // name the handle reached tells that deleting would reach the target. False when the file was
 // not deleted.
 bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes);
-// GetFinalPathNameByHandleW (flags 0) of the entry itself, any length; empty on failure.
-std::wstring final_path_of(const wchar_t* path);
 bool remove_directory(const wchar_t* path);                               // RemoveDirectoryW
 
 // MoveFileExW without MOVEFILE_REPLACE_EXISTING: fails (last_error() 183 or 5) when anything is
@@ -71,6 +87,10 @@ struct DirectoryEntry {
 // given, is asked now and then and ends the listing early (with true).
 bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries,
                     const std::function<bool()>& stop = {});
+
+// The entries of the directory open as `directory` (opened with list access), without "." and
+// "..", read through the handle itself. False when it could not be read to the end.
+bool list_directory_by_handle(RawHandle directory, std::vector<DirectoryEntry>& entries);
 
 // True when the owner of the file or directory (a link itself, not its target, where the system
 // tells them apart) is this process's user or the token's default owner for new objects.

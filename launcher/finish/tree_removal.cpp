@@ -7,56 +7,73 @@ namespace {
 
 constexpr std::uint32_t attributes_that_block_removal = attribute_read_only | attribute_hidden | attribute_system;
 
+class SystemOpenedDirectory final : public OpenedDirectory {
+ public:
+  explicit SystemOpenedDirectory(UniqueFileHandle handle) : handle_(std::move(handle)) {}
+  std::optional<std::uint32_t> attributes() override { return handle_attributes(handle_.get()); }
+  bool list(std::vector<DirectoryEntry>& entries) override { return list_directory_by_handle(handle_.get(), entries); }
+  bool set_attributes(std::uint32_t attributes) override { return set_handle_attributes(handle_.get(), attributes); }
+  bool remove() override { return mark_for_deletion(handle_.get()); }
+
+ private:
+  UniqueFileHandle handle_;
+};
+
 class SystemFileTreeOperations final : public FileTreeOperations {
  public:
   std::optional<std::uint32_t> attributes(const std::wstring& path) override { return file_attributes(path.c_str()); }
-  bool list_directory(const std::wstring& path, std::vector<DirectoryEntry>& entries) override {
-    return osvari::list_directory(path, L"*", entries);
+  std::unique_ptr<OpenedDirectory> open_root(const std::wstring& root, std::wstring& final_root) override {
+    UniqueFileHandle handle = open_directory_itself(root.c_str());
+    if (!handle.is_valid() || !handle_reaches_inside_parent(handle.get(), root.c_str())) return nullptr;
+    final_root = final_path_of_handle(handle.get());
+    return std::make_unique<SystemOpenedDirectory>(std::move(handle));
   }
-  std::wstring final_path(const std::wstring& path) override { return final_path_of(path.c_str()); }
-  bool set_attributes(const std::wstring& path, std::uint32_t attributes) override {
-    return set_file_attributes(path.c_str(), attributes);
+  std::unique_ptr<OpenedDirectory> open_directory(const std::wstring& path) override {
+    UniqueFileHandle handle = open_directory_itself(path.c_str());
+    if (!handle.is_valid() || !handle_reaches(handle.get(), path.c_str())) return nullptr;
+    return std::make_unique<SystemOpenedDirectory>(std::move(handle));
   }
   bool delete_file(const std::wstring& path, bool clear_blocking_attributes) override {
     return delete_file_itself(path.c_str(), clear_blocking_attributes);
   }
-  bool remove_directory(const std::wstring& path) override { return osvari::remove_directory(path.c_str()); }
 };
-
-bool is_directory_to_enter(std::uint32_t attributes) {
-  return (attributes & attribute_directory) != 0 && (attributes & attribute_reparse_point) == 0;
-}
 
 bool has_blocking_attributes(std::uint32_t attributes) { return (attributes & attributes_that_block_removal) != 0; }
 
 // A read-only directory refuses removal, and under Wine (a Unix directory without write
 // permission) the removal of its entries too, so it is cleared on entering it; hidden and
-// system go with it. Never done on a link, whose attributes the system may set on the target.
-void clear_directory_attributes(const std::wstring& path, std::uint32_t attributes, FileTreeOperations& system) {
-  if (!has_blocking_attributes(attributes) || (attributes & attribute_reparse_point) != 0) return;
+// system go with it.
+void clear_directory_attributes(OpenedDirectory& directory, std::uint32_t attributes) {
+  if (!has_blocking_attributes(attributes)) return;
   const std::uint32_t kept = attributes & ~(attributes_that_block_removal | attribute_directory);
-  (void)system.set_attributes(path, kept == 0 ? attribute_normal : kept);
+  (void)directory.set_attributes(kept == 0 ? attribute_normal : kept);
 }
 
-// A file, an emptied directory, or a link of either kind: the link itself goes, never what it
-// points to.
-bool remove_entry(const std::wstring& path, std::uint32_t attributes, FileTreeOperations& system) {
-  if ((attributes & attribute_directory) == 0) return system.delete_file(path, has_blocking_attributes(attributes));
-  return system.remove_directory(path);
-}
+enum class Entered { directory, removed_as_link, left };
 
-// Lists a directory about to be emptied, once it may be changed.
-void enter_directory(const std::wstring& path, std::uint32_t attributes, std::vector<DirectoryEntry>& entries,
-                     FileTreeOperations& system) {
-  clear_directory_attributes(path, attributes, system);
-  (void)system.list_directory(path, entries);
+// Decides through the handle, not the listing, what stands at the walked name now: a link is
+// removed as itself; a directory is cleared and listed into `entries`.
+Entered enter(OpenedDirectory* directory, std::uint32_t listed_attributes, std::vector<DirectoryEntry>& entries) {
+  if (directory == nullptr) return Entered::left;
+  const std::optional<std::uint32_t> attributes = directory->attributes();
+  if (!attributes) return Entered::left;
+  if ((*attributes & attribute_reparse_point) != 0) {
+    return directory->remove() ? Entered::removed_as_link : Entered::left;
+  }
+  // Listed as a link yet opened as a plain directory: the system followed the link (Wine does).
+  if ((listed_attributes & attribute_reparse_point) != 0 || (*attributes & attribute_directory) == 0) {
+    return Entered::left;
+  }
+  clear_directory_attributes(*directory, *attributes);
+  (void)directory->list(entries);
+  return Entered::directory;
 }
 
 struct OpenDirectory {
+  std::unique_ptr<OpenedDirectory> handle;
   std::vector<DirectoryEntry> entries;
   std::size_t next = 0;
   std::size_t path_length = 0;
-  std::uint32_t attributes = 0;
 };
 
 }  // namespace
@@ -69,35 +86,44 @@ FileTreeOperations& system_file_tree_operations() {
 bool remove_tree(std::wstring path, FileTreeOperations& system, const std::function<bool()>& out_of_time) {
   const std::optional<std::uint32_t> root_attributes = system.attributes(path);
   if (!root_attributes) return true;
-  if (!is_directory_to_enter(*root_attributes)) return remove_entry(path, *root_attributes, system);
-  // Files are deleted only where their final path is the walked path, so the walk starts from
+  if ((*root_attributes & attribute_directory) == 0) {
+    return system.delete_file(path, has_blocking_attributes(*root_attributes));
+  }
+  // Files are deleted only where their final path is the walked path, so the walk goes on from
   // the final form of the root (long names, letter case as stored).
-  if (std::wstring final_root = system.final_path(path); !final_root.empty()) path = std::move(final_root);
+  std::wstring final_root;
+  std::vector<OpenDirectory> open;
+  open.push_back({system.open_root(path, final_root), {}, 0, 0});
+  if (!final_root.empty()) path = std::move(final_root);
+  open.back().path_length = path.size();
+  switch (enter(open.back().handle.get(), *root_attributes, open.back().entries)) {
+    case Entered::removed_as_link: return true;
+    case Entered::left: return false;
+    case Entered::directory: break;
+  }
 
   // Depth-first without recursion: paths below the root may hold thousands of levels.
-  std::vector<OpenDirectory> open;
-  open.push_back({{}, 0, path.size(), *root_attributes});
-  enter_directory(path, *root_attributes, open.back().entries, system);
   bool root_gone = false;
   while (!open.empty()) {
     OpenDirectory& directory = open.back();
     path.resize(directory.path_length);
     if (out_of_time && out_of_time()) return false;
     if (directory.next == directory.entries.size()) {
-      const bool removed = remove_entry(path, directory.attributes, system);
+      const bool removed = directory.handle->remove();
       if (open.size() == 1) root_gone = removed;
-      open.pop_back();
+      open.pop_back();  // closing the handle removes the directory
       continue;
     }
     const DirectoryEntry entry = std::move(directory.entries[directory.next++]);
     path += L'\\';
     path += entry.name;
-    if (is_directory_to_enter(entry.attributes)) {
-      OpenDirectory below{{}, 0, path.size(), entry.attributes};
-      enter_directory(path, entry.attributes, below.entries, system);
+    if ((entry.attributes & attribute_directory) == 0) {
+      (void)system.delete_file(path, has_blocking_attributes(entry.attributes));
+      continue;
+    }
+    OpenDirectory below{system.open_directory(path), {}, 0, path.size()};
+    if (enter(below.handle.get(), entry.attributes, below.entries) == Entered::directory) {
       open.push_back(std::move(below));  // `directory` is not used past this point
-    } else {
-      (void)remove_entry(path, entry.attributes, system);
     }
   }
   return root_gone;

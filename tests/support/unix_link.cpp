@@ -25,8 +25,10 @@ bool wait_until_present(const std::wstring& path, bool present) {
   for (int attempt = 0; attempt < 400; ++attempt) {
     WIN32_FIND_DATAW found{};
     HANDLE search = FindFirstFileW(path.c_str(), &found);
-    const bool seen = search != INVALID_HANDLE_VALUE;
-    if (seen) FindClose(search);
+    // Either way: a search misses a link made beside a directory handle that was listed, and
+    // the attributes of a link to nothing cannot be read.
+    const bool seen = search != INVALID_HANDLE_VALUE || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
     if (seen == present) return true;
     Sleep(25);
   }

@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <iostream>
 #include <map>
 #include <set>
@@ -26,47 +29,70 @@ constexpr std::uint32_t file = attribute_normal;
 constexpr std::uint32_t link = attribute_reparse_point;
 
 // Paths with their attributes; a directory goes only when empty, a read-only entry not at all.
+// Entries below a link are what is seen through it: its target, which must stay as it is.
+// A handle names the entry it was opened on and follows it when it is moved.
 class ScriptedTree final : public FileTreeOperations {
  public:
-  ScriptedTree(std::initializer_list<std::pair<std::wstring, std::uint32_t>> entries) : entries_(entries.begin(), entries.end()) {}
+  enum class Links { opened_as_themselves, followed };  // as Windows does, as Wine does
 
+  ScriptedTree(std::initializer_list<std::pair<std::wstring, std::uint32_t>> entries) {
+    for (const auto& [name, attributes] : entries) add(name, attributes);
+  }
+
+  Links links = Links::opened_as_themselves;
   std::set<std::wstring> undeletable;
   std::vector<std::wstring> listed_links;
   std::vector<std::wstring> calls;
+  // Changes made by someone else just before, or just after, the walk opens a path.
+  std::map<std::wstring, std::function<void(ScriptedTree&)>> before_open;
+  std::map<std::wstring, std::function<void(ScriptedTree&)>> after_open;
+
+  void add(const std::wstring& path, std::uint32_t attributes) { entries_[path] = {attributes, ++last_id_}; }
+  // Replaces `path` and all below it with a link through which `seen` shows.
+  void swap_for_link(const std::wstring& path, std::initializer_list<std::pair<std::wstring, std::uint32_t>> seen) {
+    std::erase_if(entries_, [&](const auto& entry) { return entry.first == path || is_below(entry.first, path); });
+    add(path, directory | link);
+    for (const auto& [name, attributes] : seen) add(path + L"\\" + name, attributes);
+  }
+  // Renames `from` with all below it to `to`; handles follow.
+  void move(const std::wstring& from, const std::wstring& to) {
+    std::map<std::wstring, Node> moved;
+    for (auto it = entries_.begin(); it != entries_.end();) {
+      if (it->first == from || is_below(it->first, from)) {
+        moved[to + it->first.substr(from.size())] = it->second;
+        it = entries_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    entries_.merge(moved);
+  }
 
   std::optional<std::uint32_t> attributes(const std::wstring& path) override {
     const auto found = entries_.find(path);
     if (found == entries_.end()) return std::nullopt;
-    return found->second;
+    return found->second.attributes;
   }
-  bool list_directory(const std::wstring& path, std::vector<DirectoryEntry>& out) override {
-    if (const auto found = entries_.find(path); found != entries_.end() && (found->second & link) != 0) {
-      listed_links.push_back(path);
-    }
-    for (const auto& [name, attributes] : entries_) {
-      if (name.size() > path.size() + 1 && name.starts_with(path + L"\\") &&
-          name.find(L'\\', path.size() + 1) == std::wstring::npos) {
-        out.push_back({name.substr(path.size() + 1), attributes});
-      }
-    }
-    return true;
+  std::unique_ptr<OpenedDirectory> open_root(const std::wstring& root, std::wstring& final_root) override {
+    final_root = root;
+    return open_directory(root);
   }
-  bool set_attributes(const std::wstring& path, std::uint32_t attributes) override {
-    calls.push_back(L"attributes " + path + L" " + std::to_wstring(attributes));
-    // As on the system: whether it is a directory or a link does not change.
-    entries_[path] = attributes | (entries_[path] & (directory | link));
-    return true;
+  std::unique_ptr<OpenedDirectory> open_directory(const std::wstring& path) override {
+    if (const auto hook = before_open.find(path); hook != before_open.end()) hook->second(*this);
+    // A handle opened through a link, or on a link the system follows, reaches another name.
+    const auto found = entries_.find(path);
+    if (found == entries_.end() || behind_a_link(path)) return nullptr;
+    if ((found->second.attributes & link) != 0 && links == Links::followed) return nullptr;
+    auto opened = std::make_unique<Handle>(*this, found->second.id);
+    if (const auto hook = after_open.find(path); hook != after_open.end()) hook->second(*this);
+    return opened;
   }
-  std::wstring final_path(const std::wstring& path) override { return path; }
   bool delete_file(const std::wstring& path, bool clear_blocking_attributes) override {
     calls.push_back(L"delete " + path + (clear_blocking_attributes ? L" clearing" : L""));
+    if (behind_a_link(path)) return false;
     const auto found = entries_.find(path);
-    if (clear_blocking_attributes && found != entries_.end()) found->second &= ~attribute_read_only;
+    if (clear_blocking_attributes && found != entries_.end()) found->second.attributes &= ~attribute_read_only;
     return erase(path, false);
-  }
-  bool remove_directory(const std::wstring& path) override {
-    calls.push_back(L"rmdir " + path);
-    return erase(path, true);
   }
   [[nodiscard]] std::vector<std::wstring> remaining() const {
     std::vector<std::wstring> names;
@@ -75,34 +101,110 @@ class ScriptedTree final : public FileTreeOperations {
   }
 
  private:
-  bool erase(const std::wstring& path, bool as_directory) {
+  struct Node {
+    std::uint32_t attributes = 0;
+    int id = 0;
+  };
+
+  class Handle final : public OpenedDirectory {
+   public:
+    Handle(ScriptedTree& tree, int id) : tree_(tree), id_(id) {}
+    std::optional<std::uint32_t> attributes() override {
+      const auto entry = tree_.entry_of(id_);
+      if (entry == tree_.entries_.end()) return std::nullopt;
+      return entry->second.attributes;
+    }
+    bool list(std::vector<DirectoryEntry>& out) override {
+      const auto entry = tree_.entry_of(id_);
+      if (entry == tree_.entries_.end()) return false;
+      const std::wstring& path = entry->first;
+      if ((entry->second.attributes & link) != 0) tree_.listed_links.push_back(path);
+      for (const auto& [name, node] : tree_.entries_) {
+        if (is_below(name, path) && name.find(L'\\', path.size() + 1) == std::wstring::npos) {
+          out.push_back({name.substr(path.size() + 1), node.attributes});
+        }
+      }
+      return true;
+    }
+    bool set_attributes(std::uint32_t attributes) override {
+      const auto entry = tree_.entry_of(id_);
+      if (entry == tree_.entries_.end()) return false;
+      tree_.calls.push_back(L"attributes " + entry->first + L" " + std::to_wstring(attributes));
+      // As on the system: whether it is a directory or a link does not change.
+      entry->second.attributes = attributes | (entry->second.attributes & (directory | link));
+      return true;
+    }
+    bool remove() override {
+      const auto entry = tree_.entry_of(id_);
+      if (entry == tree_.entries_.end()) return false;
+      tree_.calls.push_back(L"remove " + entry->first);
+      return tree_.erase(entry->first, true);
+    }
+
+   private:
+    ScriptedTree& tree_;
+    int id_;
+  };
+
+  static bool is_below(const std::wstring& path, const std::wstring& directory_path) {
+    return path.size() > directory_path.size() + 1 && path.starts_with(directory_path + L"\\");
+  }
+  std::map<std::wstring, Node>::iterator entry_of(int id) {
+    return std::find_if(entries_.begin(), entries_.end(), [id](const auto& entry) { return entry.second.id == id; });
+  }
+  bool behind_a_link(const std::wstring& path) const {
+    return std::any_of(entries_.begin(), entries_.end(), [&](const auto& entry) {
+      return (entry.second.attributes & link) != 0 && is_below(path, entry.first);
+    });
+  }
+  bool erase(std::wstring path, bool as_directory) {  // a copy: it may name the erased entry
     const auto found = entries_.find(path);
     if (found == entries_.end() || undeletable.contains(path)) return false;
-    if ((found->second & attribute_read_only) != 0) return false;
-    if (((found->second & directory) != 0) != as_directory) return false;
-    const bool has_children = std::any_of(entries_.begin(), entries_.end(), [&](const auto& entry) {
-      return entry.first.starts_with(path + L"\\");
-    });
-    if (as_directory && (found->second & link) == 0 && has_children) return false;
-    const bool is_link = (found->second & link) != 0;
+    const std::uint32_t attributes = found->second.attributes;
+    if ((attributes & attribute_read_only) != 0) return false;
+    if (((attributes & directory) != 0) != as_directory) return false;
+    const bool has_children =
+        std::any_of(entries_.begin(), entries_.end(), [&](const auto& entry) { return is_below(entry.first, path); });
+    const bool is_link = (attributes & link) != 0;
+    if (as_directory && !is_link && has_children) return false;
     entries_.erase(found);
     // What was seen through a link is no longer seen there; its target itself is untouched.
-    if (is_link) std::erase_if(entries_, [&](const auto& entry) { return entry.first.starts_with(path + L"\\"); });
+    if (is_link) std::erase_if(entries_, [&](const auto& entry) { return is_below(entry.first, path); });
     return true;
   }
-  std::map<std::wstring, std::uint32_t> entries_;
+
+  std::map<std::wstring, Node> entries_;
+  int last_id_ = 0;
 };
+
+constexpr ScriptedTree::Links both_link_behaviours[] = {ScriptedTree::Links::opened_as_themselves,
+                                                        ScriptedTree::Links::followed};
+
+const char* label_of(ScriptedTree::Links links) {
+  return links == ScriptedTree::Links::followed ? "links_followed_when_opened" : "links_opened_as_themselves";
+}
+
+// No call names what is seen through a link: the walk never lists a link.
+void expect_nothing_behind_links_touched(const ScriptedTree& tree) {
+  EXPECT_EQ(tree.listed_links, std::vector<std::wstring>{});
+  for (const auto& call : tree.calls) EXPECT_EQ(call.find(L"behind"), std::wstring::npos) << call;
+}
 
 TEST(RemoveTree, WhatHappensToEachKindOfEntry) {
   struct Case {
     const char* label;
-    ScriptedTree tree;
+    std::initializer_list<std::pair<std::wstring, std::uint32_t>> entries;
     std::vector<std::wstring> remaining;
     bool gone;
+    // Where the system follows a link opened as itself, the link cannot go and is left.
+    std::vector<std::wstring> remaining_where_links_are_followed;
+    bool gone_where_links_are_followed;
   };
-  Case cases[] = {
+  const Case cases[] = {
       {"nested_files_and_directories",
        {{L"R", directory}, {L"R\\a", file}, {L"R\\d", directory}, {L"R\\d\\e", directory}, {L"R\\d\\e\\f", file}},
+       {},
+       true,
        {},
        true},
       {"read_only_hidden_system",
@@ -111,39 +213,123 @@ TEST(RemoveTree, WhatHappensToEachKindOfEntry) {
         {L"R\\hs", attribute_hidden | attribute_system | attribute_read_only},
         {L"R\\d", directory | attribute_read_only}},
        {},
+       true,
+       {},
        true},
       {"links_are_removed_as_links_and_never_entered",
        {{L"R", directory},
         {L"R\\to_dir", directory | link},
-        {L"R\\to_dir\\target_file", file},  // seen through the link: must stay
+        {L"R\\to_dir\\behind_file", file},
         {L"R\\to_file", file | link}},
        {},
-       true},
-      {"root_is_a_file", {{L"R", file | attribute_read_only}}, {}, true},
-      {"root_is_a_link", {{L"R", directory | link}, {L"R\\inside", file}}, {}, true},
-      {"missing_root", {{L"other", file}}, {L"other"}, true},
+       true,
+       {L"R", L"R\\to_dir", L"R\\to_dir\\behind_file"},
+       false},
+      {"root_is_a_file", {{L"R", file | attribute_read_only}}, {}, true, {}, true},
+      {"root_is_a_link",
+       {{L"R", directory | link}, {L"R\\behind", file}},
+       {},
+       true,
+       {L"R", L"R\\behind"},
+       false},
+      {"missing_root", {{L"other", file}}, {L"other"}, true, {L"other"}, true},
   };
-  for (auto& entry : cases) {
-    SCOPED_TRACE(entry.label);
-    EXPECT_EQ(remove_tree(L"R", entry.tree), entry.gone);
-    EXPECT_EQ(entry.tree.remaining(), entry.remaining);
-    // A link is never listed, and nothing seen through it is touched.
-    EXPECT_EQ(entry.tree.listed_links, std::vector<std::wstring>{});
-    for (const auto& call : entry.tree.calls) {
-      EXPECT_TRUE(call.find(L"target_file") == std::wstring::npos && call.find(L"inside") == std::wstring::npos)
-          << call;
+  for (const auto& entry : cases) {
+    for (const auto links : both_link_behaviours) {
+      SCOPED_TRACE(std::string(entry.label) + " " + label_of(links));
+      ScriptedTree tree(entry.entries);
+      tree.links = links;
+      const bool followed = links == ScriptedTree::Links::followed;
+      EXPECT_EQ(remove_tree(L"R", tree), followed ? entry.gone_where_links_are_followed : entry.gone);
+      EXPECT_EQ(tree.remaining(), followed ? entry.remaining_where_links_are_followed : entry.remaining);
+      expect_nothing_behind_links_touched(tree);
+    }
+  }
+}
+
+// Someone else moves `path` away and puts a link in its place, through which a read-only file
+// and folder show with the names the directory's own entries had, and one more.
+void replace_with_link(ScriptedTree& tree, const std::wstring& path) {
+  tree.move(path, L"elsewhere");
+  tree.swap_for_link(path, {{L"x", file | attribute_read_only},
+                            {L"sub", directory | attribute_read_only},
+                            {L"sub\\y", file},
+                            {L"behind", file}});
+}
+
+std::vector<std::wstring> link_and_behind(const std::wstring& path) {
+  return {path, path + L"\\behind", path + L"\\sub", path + L"\\sub\\y", path + L"\\x"};
+}
+
+std::vector<std::wstring> sorted(std::vector<std::wstring> first, const std::vector<std::wstring>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  std::sort(first.begin(), first.end());
+  return first;
+}
+
+TEST(RemoveTree, ADirectorySwappedForALinkIsRemovedAsALinkOrLeftAndNothingBehindItChanges) {
+  const std::vector<std::wstring> moved_directory = {L"elsewhere", L"elsewhere\\sub", L"elsewhere\\x"};
+  const std::vector<std::wstring> moved_root = {L"elsewhere", L"elsewhere\\a", L"elsewhere\\d",
+                                                L"elsewhere\\d\\sub", L"elsewhere\\d\\x"};
+  struct Case {
+    const char* label;
+    void (*arrange)(ScriptedTree&);
+    std::vector<std::wstring> remaining;
+    bool gone;
+    std::vector<std::wstring> remaining_where_links_are_followed;
+  };
+  const Case cases[] = {
+      {"after_its_parent_was_listed",
+       [](ScriptedTree& tree) { tree.before_open[L"R\\d"] = [](ScriptedTree& t) { replace_with_link(t, L"R\\d"); }; },
+       moved_directory, true, sorted({L"R"}, sorted(link_and_behind(L"R\\d"), moved_directory))},
+      {"after_the_walk_opened_it",
+       [](ScriptedTree& tree) { tree.after_open[L"R\\d"] = [](ScriptedTree& t) { replace_with_link(t, L"R\\d"); }; },
+       sorted({L"R"}, sorted(link_and_behind(L"R\\d"), moved_directory)), false,
+       sorted({L"R"}, sorted(link_and_behind(L"R\\d"), moved_directory))},
+      {"the_root_after_it_was_looked_at",
+       [](ScriptedTree& tree) { tree.before_open[L"R"] = [](ScriptedTree& t) { replace_with_link(t, L"R"); }; },
+       moved_root, true, sorted(link_and_behind(L"R"), moved_root)},
+  };
+  for (const auto& entry : cases) {
+    for (const auto links : both_link_behaviours) {
+      SCOPED_TRACE(std::string(entry.label) + " " + label_of(links));
+      ScriptedTree tree{{L"R", directory},        {L"R\\a", file}, {L"R\\d", directory},
+                        {L"R\\d\\sub", directory}, {L"R\\d\\x", file}};
+      tree.links = links;
+      entry.arrange(tree);
+      const bool followed = links == ScriptedTree::Links::followed;
+      EXPECT_EQ(remove_tree(L"R", tree), entry.gone && !followed);
+      EXPECT_EQ(tree.remaining(), followed ? entry.remaining_where_links_are_followed : entry.remaining);
+      expect_nothing_behind_links_touched(tree);
+      for (const auto& path : tree.remaining()) {
+        // Read-only as it was: nothing seen through the link had its attributes cleared.
+        if (path.ends_with(L"\\x") || path.ends_with(L"\\sub")) {
+          if (path.starts_with(L"elsewhere")) continue;
+          EXPECT_NE(*tree.attributes(path) & attribute_read_only, 0u) << path;
+        }
+      }
     }
   }
 }
 
 TEST(RemoveTree, ClearsBlockingAttributesOfDirectoriesButNeverOfLinks) {
-  ScriptedTree tree{{L"R", directory | attribute_read_only | 0x20},
-                    {L"R\\f", attribute_read_only | attribute_hidden | 0x20},
-                    {L"R\\plain", 0x20},
-                    {L"R\\link", directory | link | attribute_hidden}};
-  EXPECT_TRUE(remove_tree(L"R", tree));
-  EXPECT_EQ(tree.calls, (std::vector<std::wstring>{L"attributes R 32", L"delete R\\f clearing", L"rmdir R\\link",
-                                                   L"delete R\\plain", L"rmdir R"}));
+  for (const auto links : both_link_behaviours) {
+    SCOPED_TRACE(label_of(links));
+    ScriptedTree tree{{L"R", directory | attribute_read_only | 0x20},
+                      {L"R\\f", attribute_read_only | attribute_hidden | 0x20},
+                      {L"R\\plain", 0x20},
+                      {L"R\\link", directory | link | attribute_hidden}};
+    tree.links = links;
+    if (links == ScriptedTree::Links::followed) {
+      EXPECT_FALSE(remove_tree(L"R", tree));
+      EXPECT_EQ(tree.calls, (std::vector<std::wstring>{L"attributes R 32", L"delete R\\f clearing",
+                                                       L"delete R\\plain", L"remove R"}));
+    } else {
+      EXPECT_TRUE(remove_tree(L"R", tree));
+      EXPECT_EQ(tree.calls, (std::vector<std::wstring>{L"attributes R 32", L"delete R\\f clearing",
+                                                       L"remove R\\link", L"delete R\\plain", L"remove R"}));
+    }
+  }
 }
 
 TEST(RemoveTree, AnEntryThatWillNotGoLeavesItsDirectoriesAndNothingElse) {
@@ -237,7 +423,10 @@ TEST_F(RealTreeRemoval, LinksInsideAreRemovedAsLinksOrLeftAndTheirTargetsStayWho
   make_file(root + L"\\sub\\plain.txt");
   const testing::UnixLink directory_link(root + L"\\sub\\to_directory", area.outside().wstring());
   const testing::UnixLink file_link(root + L"\\to_file", (area.outside() / L"canary.txt").wstring());
-  ASSERT_TRUE(directory_link.made() && file_link.made()) << "no Unix links can be made here";
+  // An empty target is what a removal by path would take instead of the link.
+  make_directory((area.outside() / L"empty").wstring());
+  const testing::UnixLink empty_link(root + L"\\sub\\to_empty", (area.outside() / L"empty").wstring());
+  ASSERT_TRUE(directory_link.made() && file_link.made() && empty_link.made()) << "no Unix links can be made here";
 
   (void)remove_tree(extended_length_path(root), system_file_tree_operations());
 
@@ -248,7 +437,103 @@ TEST_F(RealTreeRemoval, LinksInsideAreRemovedAsLinksOrLeftAndTheirTargetsStayWho
   if (exists(root)) {
     EXPECT_TRUE(names_in(root) == std::vector<std::wstring>{L"sub"} ||
                 names_in(root) == (std::vector<std::wstring>{L"sub", L"to_file"}));
-    EXPECT_EQ(names_in(root + L"\\sub"), std::vector<std::wstring>{L"to_directory"});
+    EXPECT_EQ(names_in(root + L"\\sub"), (std::vector<std::wstring>{L"to_directory", L"to_empty"}));
+  }
+  EXPECT_TRUE(exists((area.outside() / L"empty").wstring()));
+}
+
+// Someone else replaces a directory of the tree with a Unix link to a folder outside, just before
+// or just after the walk opens it: the real walk with the move and the link made at that moment.
+class RealSwapForALink : public RealTreeRemoval {
+ protected:
+  struct SwappingOperations final : FileTreeOperations {
+    FileTreeOperations& real = system_file_tree_operations();
+    std::wstring leaf;  // of the walked path to swap
+    bool after_open = false;
+    std::function<void()> swap;
+
+    std::optional<std::uint32_t> attributes(const std::wstring& path) override { return real.attributes(path); }
+    std::unique_ptr<OpenedDirectory> open_root(const std::wstring& root, std::wstring& final_root) override {
+      swap_if(root, false);
+      auto opened = real.open_root(root, final_root);
+      swap_if(root, true);
+      return opened;
+    }
+    std::unique_ptr<OpenedDirectory> open_directory(const std::wstring& path) override {
+      swap_if(path, false);
+      auto opened = real.open_directory(path);
+      swap_if(path, true);
+      return opened;
+    }
+    bool delete_file(const std::wstring& path, bool clear_blocking_attributes) override {
+      return real.delete_file(path, clear_blocking_attributes);
+    }
+    void swap_if(const std::wstring& path, bool opened) {
+      if (swap && opened == after_open && path.ends_with(leaf)) std::exchange(swap, nullptr)();
+    }
+  };
+
+  // Outside the tree: a file and an empty folder with the names the swapped directory holds,
+  // and a read-only file.
+  void make_target() {
+    make_directory(target);
+    area.add_canary(std::filesystem::path(target) / L"inner.txt");
+    make_directory(target + L"\\deeper");
+    make_file(target + L"\\read_only.txt", FILE_ATTRIBUTE_READONLY);
+  }
+  void expect_target_whole() {
+    EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+    EXPECT_EQ(names_in(target), (std::vector<std::wstring>{L"deeper", L"inner.txt", L"read_only.txt"}));
+    EXPECT_NE(GetFileAttributesW((target + L"\\read_only.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  }
+  void make_tree() {
+    make_directory(root);
+    make_file(root + L"\\plain.txt");
+    make_directory(root + L"\\sub");
+    make_file(root + L"\\sub\\inner.txt");
+    make_directory(root + L"\\sub\\deeper");
+    make_file(root + L"\\sub\\read_only.txt", FILE_ATTRIBUTE_READONLY);
+  }
+
+  std::wstring target = (area.outside() / L"target").wstring();
+  std::unique_ptr<testing::UnixLink> link;
+};
+
+TEST_F(RealSwapForALink, TheTargetStaysWhole) {
+  struct Case {
+    const char* label;
+    const wchar_t* swapped;  // relative to the area's work folder
+    bool after_open;
+  };
+  const Case cases[] = {
+      {"directory_after_its_parent_was_listed", L"onefile_1_2\\sub", false},
+      {"directory_after_the_walk_opened_it", L"onefile_1_2\\sub", true},
+      {"root_after_it_was_looked_at", L"onefile_1_2", false},
+  };
+  make_target();
+  for (const auto& entry : cases) {
+    SCOPED_TRACE(entry.label);
+    make_tree();
+    const std::wstring swapped = (area.work() / entry.swapped).wstring();
+    const std::wstring moved = (area.work() / L"moved").wstring();
+    SwappingOperations system;
+    system.leaf = std::wstring(L"\\") + std::filesystem::path(swapped).filename().wstring();
+    system.after_open = entry.after_open;
+    system.swap = [&] {
+      ASSERT_TRUE(MoveFileW(swapped.c_str(), moved.c_str())) << GetLastError();
+      link = std::make_unique<testing::UnixLink>(swapped, target);
+      ASSERT_TRUE(link->made()) << "no Unix links can be made here";
+    };
+
+    (void)remove_tree(extended_length_path(root), system);
+
+    EXPECT_EQ(system.swap, nullptr) << "the walk never opened the swapped directory";
+    expect_target_whole();
+    link.reset();
+    // Cleared for the next case by the walk with nothing swapped.
+    EXPECT_TRUE(remove_tree(extended_length_path(moved), system_file_tree_operations()));
+    EXPECT_TRUE(remove_tree(extended_length_path(root), system_file_tree_operations()));
+    EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
   }
 }
 
