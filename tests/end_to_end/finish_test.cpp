@@ -172,6 +172,16 @@ EndedRun run_to_the_end(const OnefileFixture& onefile) {
           wide(value_of(result.standard_output, "OSVARI_ONEFILE_START"))};
 }
 
+// Each start sweeps for 30 ms at most: on a loaded machine one start may leave part of a folder
+// to the next, as it is meant to.
+bool swept_within_a_few_starts(const OnefileFixture& onefile, const std::filesystem::path& folder) {
+  for (int start = 0; start < 5; ++start) {
+    EXPECT_EQ(onefile.run({L"--exit", L"0"}).exit_code, 0u);
+    if (!is_present(folder)) return true;
+  }
+  return false;
+}
+
 TEST(SweepOfFinishedRuns, RemovesTheirFoldersAndNothingElse) {
   SacrificialArea area;
   OnefileFixture onefile(hosted_application());
@@ -189,10 +199,7 @@ TEST(SweepOfFinishedRuns, RemovesTheirFoldersAndNothingElse) {
   const UnixLink link((temp / (L"onefile_" + ended.process_id + L"_2")).wstring(), area.outside().wstring());
   ASSERT_TRUE(link.made());
 
-  const ProcessResult result = onefile.run({L"--exit", L"0"});
-
-  EXPECT_EQ(result.exit_code, 0u);
-  EXPECT_FALSE(is_present(temp / finished));
+  EXPECT_TRUE(swept_within_a_few_starts(onefile, temp / finished));
   EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
 }
 
@@ -259,8 +266,7 @@ TEST(SweepOfFinishedRuns, TakesTheFolderOfAKilledParentOnceItsChildHasEnded) {
     if (event != nullptr) CloseHandle(event);
     return event == nullptr;
   }));
-  EXPECT_EQ(onefile.run({L"--exit", L"0"}).exit_code, 0u);
-  EXPECT_FALSE(is_present(onefile.temp_directory() / orphaned.folder()));
+  EXPECT_TRUE(swept_within_a_few_starts(onefile, onefile.temp_directory() / orphaned.folder()));
   EXPECT_EQ(orphaned.finish().exit_code, 9u);
 }
 
