@@ -165,7 +165,6 @@ bool list_directory_by_handle(RawHandle directory, std::vector<DirectoryEntry>& 
   }
 }
 
-bool remove_directory(const wchar_t* path) { return RemoveDirectoryW(path) != FALSE; }
 
 bool list_directory(const std::wstring& directory, const wchar_t* pattern, std::vector<DirectoryEntry>& entries,
                     const std::function<bool()>& stop) {
@@ -256,6 +255,24 @@ std::optional<std::uint32_t> final_path_by_handle(RawHandle file, wchar_t* buffe
 
 std::uint32_t short_path_name(const wchar_t* path, wchar_t* buffer, std::uint32_t capacity) {
   return GetShortPathNameW(path, buffer, capacity);
+}
+
+bool set_write_time_and_flush(const wchar_t* path, std::uint64_t last_write_time) {
+  const UniqueFileHandle file(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file.is_valid()) return false;
+  const FILETIME stamp{static_cast<DWORD>(last_write_time & 0xFFFFFFFFu), static_cast<DWORD>(last_write_time >> 32)};
+  return SetFileTime(file.get(), nullptr, nullptr, &stamp) != FALSE && FlushFileBuffers(file.get()) != FALSE;
+}
+
+std::optional<FileIdentity> identity_of(const wchar_t* path) {
+  const UniqueFileHandle entry(CreateFileW(path, FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!entry.is_valid()) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!GetFileInformationByHandle(entry.get(), &information)) return std::nullopt;
+  return FileIdentity{information.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
 }
 
 bool move_without_replacing(const wchar_t* from, const wchar_t* to) { return MoveFileExW(from, to, 0) != 0; }

@@ -65,7 +65,20 @@ std::wstring final_path_of_handle(RawHandle entry);
 // name the handle reached tells that deleting would reach the target. False when the file was
 // not deleted.
 bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes);
-bool remove_directory(const wchar_t* path);                               // RemoveDirectoryW
+
+// Opens the file itself (never a link's target) for writing, gives it `last_write_time` and
+// returns once its data and that time have reached the disk (FlushFileBuffers). False on failure.
+bool set_write_time_and_flush(const wchar_t* path, std::uint64_t last_write_time);
+
+// What tells one file or directory from any other on this machine, whatever its name.
+struct FileIdentity {
+  std::uint32_t volume = 0;  // serial number
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+// The identity of the entry itself (a link, not its target, where the system tells them apart);
+// no value when it cannot be opened.
+std::optional<FileIdentity> identity_of(const wchar_t* path);
 
 // MoveFileExW without MOVEFILE_REPLACE_EXISTING: fails (last_error() 183 or 5) when anything is
 // at `to` already, so of two runs renaming a folder into the same place only one wins.

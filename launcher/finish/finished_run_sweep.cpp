@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 
+#include "launcher/finish/made_folder_record.h"
 #include "launcher/finish/tree_removal.h"
 #include "paths/extended_length_path.h"
 #include "platform/processes.h"
@@ -15,9 +16,11 @@ class SystemSweepOperations final : public SweepOperations {
   bool list_candidates(const std::wstring& directory, std::vector<DirectoryEntry>& entries) override {
     return list_directory(directory, unpack_directory_pattern, entries, [this] { return out_of_time(); });
   }
+  bool is_made_by_this_launcher(const std::wstring& path) override { return is_recorded_made_folder(path); }
   bool is_marked_in_use(const std::wstring& directory_name) override {
     return named_event_exists(in_use_mark_name(directory_name).c_str());
   }
+  std::uint64_t now() override { return system_time_as_file_time(); }
   std::optional<std::uint64_t> running_process_start_time(std::uint32_t process_id) override {
     return osvari::running_process_start_time(process_id);
   }
@@ -25,7 +28,7 @@ class SystemSweepOperations final : public SweepOperations {
     return osvari::is_owned_by_current_user(path.c_str());
   }
   void remove_tree(const std::wstring& path, const std::function<bool()>& out_of_time) override {
-    (void)osvari::remove_tree(path, system_file_tree_operations(), out_of_time);
+    if (osvari::remove_tree(path, system_file_tree_operations(), out_of_time)) forget_made_folder(path);
   }
   bool out_of_time() override { return std::chrono::steady_clock::now() >= deadline_; }
 
@@ -49,7 +52,7 @@ std::wstring in_use_mark_name(std::wstring_view directory_name) {
 std::unique_ptr<SweepOperations> make_system_sweep_operations() { return std::make_unique<SystemSweepOperations>(); }
 
 bool is_run_over(const std::wstring& directory_name, const UnpackDirectoryName& name, SweepOperations& system) {
-  if (system.is_marked_in_use(directory_name)) return false;
+  if (system.is_marked_in_use(directory_name) || name.time_stamp > system.now()) return false;
   const std::optional<std::uint64_t> started = system.running_process_start_time(name.process_id);
   // A process that started after the directory was named only reuses the id of its maker.
   return !started || *started > name.time_stamp;
@@ -63,10 +66,14 @@ std::vector<std::wstring> sweep_finished_runs(const std::wstring& temp_directory
   const std::function<bool()> out_of_time = [&system] { return system.out_of_time(); };
   for (const DirectoryEntry& entry : entries) {
     if (static_cast<int>(swept.size()) >= sweep_removal_limit || system.out_of_time()) break;
-    if ((entry.attributes & attribute_directory) == 0 || entry.name == own_name) continue;
+    if ((entry.attributes & attribute_directory) == 0 || (entry.attributes & attribute_reparse_point) != 0 ||
+        entry.name == own_name) {
+      continue;
+    }
     const std::optional<UnpackDirectoryName> name = parse_unpack_directory_name(entry.name);
-    if (!name || !is_run_over(entry.name, *name, system)) continue;
+    if (!name) continue;
     const std::wstring path = temp_directory + L"\\" + entry.name;
+    if (!system.is_made_by_this_launcher(path) || !is_run_over(entry.name, *name, system)) continue;
     if (!system.is_owned_by_current_user(path)) continue;
     swept.push_back(entry.name);
     system.remove_tree(path, out_of_time);
@@ -78,6 +85,7 @@ void mark_and_sweep(const std::wstring& unpack_directory) {
   const std::size_t separator = unpack_directory.find_last_of(L'\\');
   if (separator == std::wstring::npos) return;
   const std::wstring own_name = unpack_directory.substr(separator + 1);
+  record_made_folder(extended_length_path(full_path_name(unpack_directory.c_str())));
   in_use_mark() = create_inheritable_named_event(in_use_mark_name(own_name).c_str());
   // With its backslash, so that a directory at the root of a drive stays the root.
   std::wstring temp_directory = extended_length_path(full_path_name(unpack_directory.substr(0, separator + 1).c_str()));

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "base/error_reporting.h"
+#include "launcher/finish/made_folder_record.h"
 #include "launcher/finish/tree_removal.h"
 #include "paths/extended_length_path.h"
 #include "platform/console.h"
@@ -31,6 +32,12 @@ void end_child(UniqueHandle child, CleanupOperations& system) {
     system.terminate_child(child.get(), terminated_child_exit_code);
   }
   system.close_child(std::move(child));
+}
+
+// Once this run's folder is gone, so is the record of its making.
+void forget_if_gone(const UnpackDirectory& directory) {
+  const std::wstring path = extended_length_path(full_path_name(directory.c_str()));
+  if (!osvari::is_existing_directory(path.c_str())) forget_made_folder(path);
 }
 
 }  // namespace
@@ -62,11 +69,13 @@ void cleanup_unpack_directory(UniqueHandle child, bool may_hold_files, const Unp
 void cleanup_unpack_directory() {
   const bool may_hold_files = (unpack_flag_raised() || unpack_directory_created()) && !unpack_directory_kept();
   cleanup_unpack_directory(take_child_process(), may_hold_files, unpack_directory(), system_cleanup_operations());
+  if (may_hold_files) forget_if_gone(unpack_directory());
 }
 
 void remove_own_unpack_directory() {
   if (unpack_directory_created() && !unpack_directory_kept()) {
     remove_unpack_directory(unpack_directory(), system_cleanup_operations());
+    forget_if_gone(unpack_directory());
   }
 }
 

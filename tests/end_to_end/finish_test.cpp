@@ -8,10 +8,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <memory>
 #include <thread>
 
 #include "launcher/finish/finished_run_sweep.h"
+#include "launcher/finish/made_folder_record.h"
+#include "paths/extended_length_path.h"
 #include "platform/files.h"
 #include "tests/support/onefile_runner.h"
 #include "tests/support/sacrificial_area.h"
@@ -190,6 +193,8 @@ TEST(SweepOfFinishedRuns, RemovesTheirFoldersAndNothingElse) {
   const std::wstring finished = L"onefile_" + ended.process_id + L"_" + ended.time_stamp;
   write_file(temp / finished / L"hosted_app.dll", "left by a crash");
   write_file(temp / finished / L"nested" / L"read_only.txt", "x");
+  // As the run that crashed recorded it when it made the folder.
+  record_made_folder(extended_length_path((temp / finished).wstring()));
   SetFileAttributesW((temp / finished / L"nested" / L"read_only.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   const std::wstring look_alikes[] = {L"onefile_keep",   L"onefile_12_ab", L"onefile_12", L"onefile__12",
                                       L"onefile_12_34_5", L"onefile_12_",   L"onefile_-1_2", L"xonefile_1_2"};
@@ -200,6 +205,47 @@ TEST(SweepOfFinishedRuns, RemovesTheirFoldersAndNothingElse) {
   ASSERT_TRUE(link.made());
 
   EXPECT_TRUE(swept_within_a_few_starts(onefile, temp / finished));
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+std::uint64_t file_time_now() {
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  return (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// Folders named as this launcher names its own, made by another program: whatever their stamp
+// and whether or not their maker still runs, the sweep leaves them alone.
+TEST(SweepOfFinishedRuns, NeverTouchesAnotherProgramsFoldersOfTheSameShape) {
+  SacrificialArea area;
+  OnefileFixture onefile(hosted_application());
+  const std::filesystem::path temp = onefile.temp_directory();
+  const std::wstring gone = run_to_the_end(onefile).process_id;  // that parent has ended
+  const std::wstring live = std::to_wstring(GetCurrentProcessId());
+  const std::wstring seconds = std::to_wstring(static_cast<long long>(std::time(nullptr)));
+  const std::uint64_t now = file_time_now();
+  constexpr std::uint64_t hour = 36'000'000'000ull;
+  const std::wstring names[] = {
+      L"onefile_" + live + L"_" + seconds,                       // stamped in seconds, its maker running
+      L"onefile_" + gone + L"_" + seconds,                       // stamped in seconds, its maker gone
+      L"onefile_" + gone + L"_" + std::to_wstring(now - hour),   // in this launcher's units, maker gone
+      L"onefile_" + live + L"_" + std::to_wstring(now + 240 * hour),  // stamped in the future
+      L"onefile_1_" + std::to_wstring(now - hour),               // an id no process has
+  };
+  for (const auto& name : names) area.add_canary(temp / name / L"canary.txt");
+  // A folder this launcher made, moved away, and another one put at its name.
+  const std::wstring taken_name = L"onefile_" + gone + L"_" + std::to_wstring(now - 2 * hour);
+  std::filesystem::create_directories(temp / taken_name);
+  record_made_folder(extended_length_path((temp / taken_name).wstring()));
+  std::filesystem::rename(temp / taken_name, area.outside() / L"moved_away");
+  area.add_canary(area.outside() / L"moved_away" / L"canary.txt");
+  area.add_canary(temp / taken_name / L"canary.txt");
+
+  const ProcessResult result = onefile.run({L"--exit", L"0"});
+
+  EXPECT_EQ(result.exit_code, 0u);
+  for (const auto& name : names) EXPECT_TRUE(is_present(temp / name)) << std::filesystem::path(name).string();
+  EXPECT_TRUE(is_present(temp / taken_name));
   EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
 }
 

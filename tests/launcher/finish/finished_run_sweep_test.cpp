@@ -18,6 +18,8 @@ class ScriptedSweep final : public SweepOperations {
   std::set<std::wstring> marked;
   std::map<std::uint32_t, std::uint64_t> running;  // process id -> start time
   std::set<std::wstring> foreign;                  // paths owned by someone else
+  std::set<std::wstring> not_made;                 // paths without this launcher's record
+  std::uint64_t time_now = 1000;
   int time_left = 1000;                            // out_of_time answers false this many times
   std::vector<std::wstring> removed;
 
@@ -25,7 +27,9 @@ class ScriptedSweep final : public SweepOperations {
     out = entries;
     return true;
   }
+  bool is_made_by_this_launcher(const std::wstring& path) override { return !not_made.contains(path); }
   bool is_marked_in_use(const std::wstring& name) override { return marked.contains(name); }
+  std::uint64_t now() override { return time_now; }
   std::optional<std::uint64_t> running_process_start_time(std::uint32_t id) override {
     const auto found = running.find(id);
     if (found == running.end()) return std::nullopt;
@@ -46,16 +50,21 @@ TEST(SweepFinishedRuns, TakesOnlyFoldersOfRunsThatAreOver) {
       {L"onefile_5_100", directory},               // this run's own folder
       {L"onefile_6_100", directory},               // another user's
       {L"onefile_7_100", attribute_normal},        // a file
-      {L"onefile_8_100", directory | attribute_reparse_point},  // a link: removed as a link
+      {L"onefile_8_100", directory | attribute_reparse_point},  // a link: never made here
       {L"onefile_keep", directory},
       {L"onefile_12_ab", directory},
+      {L"onefile_20_100", directory},   // no process 20, but another program's: no record
+      {L"onefile_21_100", directory},   // process 21 started after, another program's
+      {L"onefile_22_5", directory},     // another program's, stamped in seconds, its maker running
+      {L"onefile_23_2000", directory},  // recorded, but stamped after now
   };
-  system.running = {{2, 50}, {3, 150}, {4, 50}};
+  system.running = {{2, 50}, {3, 150}, {4, 50}, {21, 150}, {22, 1}};
   system.marked = {L"onefile_4_100"};
   system.foreign = {L"T\\onefile_6_100"};
+  system.not_made = {L"T\\onefile_20_100", L"T\\onefile_21_100", L"T\\onefile_22_5"};
   const auto swept = sweep_finished_runs(L"T", L"onefile_5_100", system);
-  EXPECT_EQ(swept, (std::vector<std::wstring>{L"onefile_1_100", L"onefile_3_100", L"onefile_8_100"}));
-  EXPECT_EQ(system.removed, (std::vector<std::wstring>{L"T\\onefile_1_100", L"T\\onefile_3_100", L"T\\onefile_8_100"}));
+  EXPECT_EQ(swept, (std::vector<std::wstring>{L"onefile_1_100", L"onefile_3_100"}));
+  EXPECT_EQ(system.removed, (std::vector<std::wstring>{L"T\\onefile_1_100", L"T\\onefile_3_100"}));
 }
 
 TEST(SweepFinishedRuns, StopsAtItsLimitAndWhenOutOfTime) {
