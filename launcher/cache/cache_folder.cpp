@@ -1,8 +1,11 @@
 #include "launcher/cache/cache_folder.h"
 
 #include <cwchar>
-#include <map>
+#include <memory>
 #include <set>
+#include <unordered_map>
+
+#include "launcher/finish/finished_run_sweep.h"
 
 namespace osvari {
 namespace {
@@ -30,12 +33,25 @@ std::wstring_view leaf_of(std::wstring_view name) {
   return last == std::wstring_view::npos ? name : name.substr(last + 1);
 }
 
-const DirectoryEntry* find_entry(const std::vector<DirectoryEntry>& entries, std::wstring_view name) {
-  for (const DirectoryEntry& entry : entries) {
-    if (entry.name == name) return &entry;
+// One folder's listing, indexed once by name.
+class IndexedListing {
+ public:
+  explicit IndexedListing(std::vector<DirectoryEntry> entries) : entries_(std::move(entries)) {
+    by_name_.reserve(entries_.size());
+    for (const DirectoryEntry& entry : entries_) by_name_.emplace(entry.name, &entry);
   }
-  return nullptr;
-}
+  IndexedListing(const IndexedListing&) = delete;
+  IndexedListing& operator=(const IndexedListing&) = delete;
+
+  [[nodiscard]] const DirectoryEntry* find(std::wstring_view name) const {
+    const auto found = by_name_.find(name);
+    return found == by_name_.end() ? nullptr : found->second;
+  }
+
+ private:
+  std::vector<DirectoryEntry> entries_;
+  std::unordered_map<std::wstring_view, const DirectoryEntry*> by_name_;  // views into entries_
+};
 
 }  // namespace
 
@@ -69,6 +85,12 @@ bool is_unused_cache(const DirectoryEntry& entry, std::wstring_view base, std::w
   return now > entry.last_write_time && now - entry.last_write_time > unused_cache_age;
 }
 
+std::wstring cache_in_use_mark_name(std::wstring_view name) {
+  std::wstring lowered(name);
+  for (wchar_t& unit : lowered) unit = ascii_lower(unit);
+  return in_use_mark_name(lowered);
+}
+
 bool CacheCheck::complete() const {
   if (refused) return false;
   for (const bool wanted : rewrite) {
@@ -79,27 +101,28 @@ bool CacheCheck::complete() const {
 
 CacheCheck check_cache_folder(const std::wstring& folder, const CacheIndex& index, const FolderLister& list) {
   // Every folder that holds an entry, and every folder on the way to one.
-  std::set<std::wstring> folders{L""};
+  std::set<std::wstring_view> folders{L""};
   for (const CacheIndexEntry& entry : index.entries) {
     for (std::wstring_view path = folder_of(entry.name); !path.empty(); path = folder_of(path)) {
-      folders.emplace(path);
+      if (!folders.emplace(path).second) break;  // and so are the folders above it
     }
   }
-  std::map<std::wstring, std::vector<DirectoryEntry>> listings;
-  for (const std::wstring& relative : folders) {
+  std::unordered_map<std::wstring_view, std::unique_ptr<IndexedListing>> listings;
+  listings.reserve(folders.size());
+  for (const std::wstring_view relative : folders) {
     std::vector<DirectoryEntry> entries;
     // A folder that cannot be listed holds nothing usable: its entries are all rewritten.
-    if (list(relative.empty() ? folder : folder + L"\\" + relative, entries)) {
-      listings.emplace(relative, std::move(entries));
+    if (list(relative.empty() ? folder : folder + L"\\" + std::wstring(relative), entries)) {
+      listings.emplace(relative, std::make_unique<IndexedListing>(std::move(entries)));
     }
   }
 
   CacheCheck check;
   const auto listed_entry = [&](std::wstring_view name) -> const DirectoryEntry* {
-    const auto listing = listings.find(std::wstring(folder_of(name)));
-    return listing == listings.end() ? nullptr : find_entry(listing->second, leaf_of(name));
+    const auto listing = listings.find(folder_of(name));
+    return listing == listings.end() ? nullptr : listing->second->find(leaf_of(name));
   };
-  for (const std::wstring& relative : folders) {
+  for (const std::wstring_view relative : folders) {
     if (relative.empty()) continue;
     const DirectoryEntry* entry = listed_entry(relative);
     if (entry != nullptr && (entry->attributes & attribute_reparse_point) != 0) check.refused = true;
@@ -109,7 +132,7 @@ CacheCheck check_cache_folder(const std::wstring& folder, const CacheIndex& inde
     const DirectoryEntry* entry = listed_entry(expected.name);
     if (entry != nullptr && (entry->attributes & attribute_reparse_point) != 0) check.refused = true;
     check.rewrite.push_back(entry == nullptr || (entry->attributes & attribute_directory) != 0 ||
-                            entry->size != expected.size);
+                            entry->size != expected.size || entry->last_write_time != cached_file_time);
   }
   return check;
 }

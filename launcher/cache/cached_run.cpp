@@ -7,8 +7,10 @@
 #include "base/error_reporting.h"
 #include "base/shared_state.h"
 #include "launcher/cache/cache_folder.h"
+#include "launcher/cache/cached_files.h"
 #include "launcher/finish/finished_run_sweep.h"
 #include "launcher/finish/fresh_unpack_directory.h"
+#include "launcher/finish/made_folder_record.h"
 #include "launcher/finish/shutdown.h"
 #include "launcher/finish/tree_removal.h"
 #include "launcher/run/child_environment.h"
@@ -86,18 +88,8 @@ CacheCheck check(const std::wstring& folder, const CacheIndex& index) {
                             });
 }
 
-// Writes again what the check found missing or of another size, straight into the cache
-// folder: a partly written file has another size, so a run cut short here is repaired again.
-void repair(const CacheIndex& index, const std::vector<bool>& rewrite) {
-  open_attached_data();
-  const UnpackPlan plan{index.entries, &rewrite};
-  unpack_files(RoleKind::parent, &plan);
-  confirm_attached_data_end();
-  close_attached_data();
-}
-
-// The fill folder is named as a run's unpack folder, below the cache root, so the sweep of
-// finished runs clears away what a killed fill left.
+// The fill folder, and a repair's, is named as a run's unpack folder, below the cache root, so
+// the sweep of finished runs clears away what a killed fill or repair left.
 class FillDirectoryOperations final : public SystemFreshDirectoryOperations {
  public:
   explicit FillDirectoryOperations(std::wstring root) : root_(std::move(root)) {}
@@ -111,34 +103,108 @@ class FillDirectoryOperations final : public SystemFreshDirectoryOperations {
   std::wstring root_;
 };
 
-// Unpacks everything into a fresh sibling of the cache folder and renames it into place.
-// False when another run's folder got there first; this run's fill is then removed.
-bool fill(const CachePlaces& places, const CacheIndex& index) {
-  ensure_directory_with_ancestors(places.root.c_str());
-  FillDirectoryOperations operations(places.root);
-  if (!operations.expand(unpack_directory())) fatal_error("Error, couldn't create a fresh unpack directory.");
-  if (create_fresh_unpack_directory(unpack_directory(), operations) != FreshDirectoryResult::created) {
+// Creates a fresh folder below the cache root as unpack_directory().
+void create_fresh_folder_below(const std::wstring& root) {
+  ensure_directory_with_ancestors(root.c_str());
+  FillDirectoryOperations operations(root);
+  if (!operations.expand(unpack_directory()) ||
+      create_fresh_unpack_directory(unpack_directory(), operations) != FreshDirectoryResult::created) {
     fatal_error("Error, couldn't create a fresh unpack directory.");
   }
-  adopt_fresh_unpack_directory();
-  install_console_control_handler();
+}
 
+void unpack_planned(const UnpackPlan& plan) {
   open_attached_data();
-  const UnpackPlan plan{index.entries};
   unpack_files(RoleKind::parent, &plan);
   confirm_attached_data_end();
   close_attached_data();
-
-  const std::wstring filled = extended(full_path_name(unpack_directory().c_str()));
-  if (move_without_replacing(filled.c_str(), extended(places.folder).c_str())) {
-    mark_unpack_directory_kept();
-    return true;
-  }
-  remove_own_unpack_directory();
-  mark_unpack_directory_kept();
-  return false;
 }
 
+UnpackDirectory& repair_folder() {
+  static UnpackDirectory folder;
+  return folder;
+}
+
+void remove_repair_folder() {
+  close_target_file();
+  if (repair_folder().empty()) return;
+  remove_unpack_directory(repair_folder(), system_cleanup_operations());
+  const std::wstring path = extended(full_path_name(repair_folder().c_str()));
+  if (!is_existing_directory(path.c_str())) forget_made_folder(path);
+}
+
+// Writes again what the check found missing or wrong. What is wrong goes first, so a repair
+// that fails leaves the entry missing, never wrong; the new files are written and sealed in a
+// fresh folder and renamed into place only once the frame's checksum has been verified.
+void repair(const CachePlaces& places, const CacheIndex& index, const std::vector<bool>& rewrite) {
+  const std::wstring folder = extended(places.folder);
+  for (std::size_t i = 0; i < index.entries.size(); ++i) {
+    if (!rewrite[i]) continue;
+    const std::wstring path = folder + L"\\" + index.entries[i].name;
+    const std::optional<std::uint32_t> attributes = file_attributes(path.c_str());
+    // A folder at a file's name may hold what the application made: it is not taken away.
+    if (attributes && ((*attributes & attribute_directory) != 0 || !delete_file_itself(path.c_str(), true))) {
+      fatal_error("Error, couldn't use the cache folder.");
+    }
+  }
+
+  create_fresh_folder_below(places.root);
+  (void)repair_folder().assign(unpack_directory().view());
+  set_action_before_failure_exit(remove_repair_folder);
+  mark_and_sweep(std::wstring(repair_folder().view()));
+  unpack_planned(UnpackPlan{index.entries, &rewrite});
+  const std::wstring repaired = extended(full_path_name(repair_folder().c_str()));
+  seal_cached_files(repaired, index, &rewrite);
+
+  for (std::size_t i = 0; i < index.entries.size(); ++i) {
+    if (!rewrite[i]) continue;
+    const std::wstring& name = index.entries[i].name;
+    if (const std::size_t separator = name.find_last_of(L'\\'); separator != std::wstring::npos) {
+      ensure_directory_with_ancestors((places.folder + L"\\" + name.substr(0, separator)).c_str());
+    }
+    // Occupied: another run put its verified copy there first.
+    if (move_into_place(repaired + L"\\" + name, folder + L"\\" + name) == PlaceResult::refused) {
+      fatal_error("Error, couldn't use the cache folder.");
+    }
+  }
+  remove_repair_folder();
+  set_action_before_failure_exit(nullptr);
+  repair_folder().clear();
+  use_as_unpack_directory(places.folder);
+}
+
+enum class FillResult { placed, another_run_placed_first, run_from_fill };
+
+// Unpacks everything into a fresh sibling of the cache folder, seals it and renames it into
+// place. Another run's folder may get there first; this run's fill is then removed. When the
+// system keeps refusing the rename, this run runs from its fill, which a later sweep removes.
+FillResult fill(const CachePlaces& places, const CacheIndex& index) {
+  create_fresh_folder_below(places.root);
+  adopt_fresh_unpack_directory();
+  install_console_control_handler();
+
+  unpack_planned(UnpackPlan{index.entries});
+  const std::wstring filled = extended(full_path_name(unpack_directory().c_str()));
+  seal_cached_files(filled, index);
+
+  switch (move_into_place(filled, extended(places.folder))) {
+    case PlaceResult::moved:
+      mark_unpack_directory_kept();
+      forget_made_folder(filled);
+      return FillResult::placed;
+    case PlaceResult::occupied:
+      remove_own_unpack_directory();
+      mark_unpack_directory_kept();
+      return FillResult::another_run_placed_first;
+    case PlaceResult::refused:
+      break;
+  }
+  // The main library stays loaded in this process until it ends, so nothing removes it here.
+  mark_unpack_directory_kept();
+  return FillResult::run_from_fill;
+}
+
+// Cache folders in use carry a mark, which pruning checks before and while it removes.
 void remove_unused_caches(const CachePlaces& places) {
   std::vector<DirectoryEntry> entries;
   const std::wstring root = extended(places.root);
@@ -146,15 +212,18 @@ void remove_unused_caches(const CachePlaces& places) {
   const std::uint64_t now = system_time_as_file_time();
   for (const DirectoryEntry& entry : entries) {
     if (!is_unused_cache(entry, places.base, places.folder_name, now)) continue;
+    const std::wstring mark = cache_in_use_mark_name(entry.name);
+    if (named_event_exists(mark.c_str())) continue;
     const std::wstring path = root + L"\\" + entry.name;
-    if (is_owned_by_current_user(path.c_str())) (void)remove_tree(path, system_file_tree_operations());
+    if (!is_owned_by_current_user(path.c_str())) continue;
+    (void)remove_tree(path, system_file_tree_operations(), [&mark] { return named_event_exists(mark.c_str()); });
   }
 }
 
 // Nothing is left to do once the application ends, since the cache stays: it runs in this
 // process, which saves the start of a second one. It sees what a child would: argv[0] is the
 // launcher's full path, the rest the user's arguments, and the four variables are set.
-int run_in_this_process(const CachePlaces& places, const CacheIndex& index, int argument_count,
+int run_in_this_process(const std::wstring& folder, const CacheIndex& index, int argument_count,
                         wchar_t** argument_vector) {
   // The application's runtime may be this process's runtime, whose copy of the environment
   // predates the four variables.
@@ -167,41 +236,61 @@ int run_in_this_process(const CachePlaces& places, const CacheIndex& index, int 
   arguments.assign({program.data()});
   for (int i = 1; i < argument_count; ++i) arguments.push_back(argument_vector[i]);
   arguments.push_back(nullptr);
-  set_main_library_path(places.folder, index.entries.front().name);
-  return run_main_library(places.folder.c_str(), static_cast<int>(arguments.size() - 1), arguments.data());
+  set_main_library_path(folder, index.entries.front().name);
+  return run_main_library(folder.c_str(), static_cast<int>(arguments.size() - 1), arguments.data());
+}
+
+// Held for the life of this process and whatever it starts with inherited handles: pruning
+// leaves a cache folder alone while its mark exists.
+void mark_cache_folder_in_use(const CachePlaces& places) {
+  static UniqueHandle mark;
+  mark = create_inheritable_named_event(cache_in_use_mark_name(places.folder_name).c_str());
+}
+
+void check_and_repair(const CachePlaces& places, const CacheIndex& index) {
+  if (is_link(places.folder)) refuse_link();
+  const CacheCheck found = check(places.folder, index);
+  if (found.refused) refuse_link();
+  if (!found.complete()) repair(places, index, found.rewrite);
 }
 
 int run_cached_parent(const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
   const CachePlaces places = cache_places(index);
   if (is_link(places.root) || is_link(places.folder)) refuse_link();
+  mark_cache_folder_in_use(places);
 
+  std::wstring run_folder = places.folder;
   if (is_existing_directory(extended(places.folder).c_str())) {
     use_as_unpack_directory(places.folder);
     mark_unpack_directory_kept();
     install_console_control_handler();
-    const CacheCheck found = check(places.folder, index);
-    if (found.refused) refuse_link();
-    if (!found.complete()) repair(index, found.rewrite);
+    check_and_repair(places, index);
     // Fills killed part way leave folders that nothing else would clear away.
     (void)sweep_finished_runs(extended(places.root), L"", *make_system_sweep_operations());
-  } else if (fill(places, index)) {
-    remove_unused_caches(places);
   } else {
-    // Another first run renamed its complete folder into place first.
-    if (is_link(places.folder)) refuse_link();
-    const CacheCheck found = check(places.folder, index);
-    if (found.refused) refuse_link();
-    if (!found.complete()) fatal_error("Error, couldn't use the cache folder.");
+    switch (fill(places, index)) {
+      case FillResult::placed:
+        remove_unused_caches(places);
+        break;
+      case FillResult::another_run_placed_first:
+        use_as_unpack_directory(places.folder);
+        check_and_repair(places, index);
+        break;
+      case FillResult::run_from_fill:
+        run_folder = std::wstring(unpack_directory().view());
+        break;
+    }
   }
   // The folder's last-write time tells when the cache was last used.
   (void)set_directory_last_write_time(extended(places.folder).c_str(), system_time_as_file_time());
 
   set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
-  return run_in_this_process(places, index, argument_count, argument_vector);
+  return run_in_this_process(run_folder, index, argument_count, argument_vector);
 }
 
 int run_cached_child(const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
   const CachePlaces places = cache_places(index);
+  mark_cache_folder_in_use(places);
   use_as_unpack_directory(places.folder);
   mark_unpack_directory_kept();
   install_console_control_handler();

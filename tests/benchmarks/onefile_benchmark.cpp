@@ -3,6 +3,8 @@
 //   onefile_benchmark [runs] [large|small]   `runs` runs each (default 3) of both payloads, or of one
 //   onefile_benchmark [runs] checksum        the large payload with and without its frame checksum
 //   onefile_benchmark [runs] cache           first and later runs from the extraction cache
+//   onefile_benchmark [runs] check           the cache's start-up check of 20,000 entries beside
+//                                            the listings it makes, made alone
 //   onefile_benchmark --host DLL ARGS...     (internal) loads DLL and calls its run_code
 // Phases are split at the same events for both: the process that runs the application is
 // created, run_code is entered, the whole run has ended.
@@ -18,6 +20,10 @@
 // After <windows.h>:
 #include <psapi.h>
 
+#include "launcher/cache/cache_folder.h"
+#include "launcher/cache/cached_files.h"
+#include "paths/extended_length_path.h"
+#include "platform/files.h"
 #include "tests/benchmarks/plain_baselines.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
@@ -340,6 +346,62 @@ void measure_cache(const Payload& payload, int runs) {
   std::printf("  check of %zu entries: %.3f s\n\n", payload.files, median(later) - median(later_alone));
 }
 
+// The start-up check of a filled cache folder of 20,000 entries (in one folder, then spread
+// over 100), beside the same listings made alone; and the sealing a fill does (cached file time
+// and a flush per file), timed on its own over the same files.
+void measure_check(int runs) {
+  constexpr std::size_t entry_count = 20'000;
+  for (const std::size_t folder_count : {std::size_t{1}, std::size_t{100}}) {
+    TemporaryDirectory root;
+    const std::wstring folder = osvari::extended_length_path(root / L"cache");
+    CreateDirectoryW(folder.c_str(), nullptr);
+    osvari::CacheIndex index{L"0123456789abcdef", {}};
+    for (std::size_t f = 0; f < folder_count; ++f) {
+      CreateDirectoryW((folder + L"\\d" + std::to_wstring(f)).c_str(), nullptr);
+    }
+    for (std::size_t i = 0; i < entry_count; ++i) {
+      const std::wstring name = L"d" + std::to_wstring(i % folder_count) + L"\\file" + std::to_wstring(i) + L".bin";
+      const std::string bytes(i % 64, 'x');
+      HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      DWORD written = 0;
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+      CloseHandle(file);
+      index.entries.push_back({name, bytes.size()});
+    }
+    const std::uint64_t seal_start = system_time_now();
+    osvari::seal_cached_files(folder, index);
+    const double seal = seconds_between(seal_start, system_time_now());
+
+    std::size_t listed = 0;
+    const osvari::FolderLister lister = [&listed](const std::wstring& path, std::vector<osvari::DirectoryEntry>& entries) {
+      const bool complete = osvari::list_directory(path, L"*", entries);
+      listed += entries.size();
+      return complete;
+    };
+    std::vector<double> listing_alone, check;
+    for (int run = 0; run < runs; ++run) {
+      std::uint64_t start = system_time_now();
+      std::vector<osvari::DirectoryEntry> entries;
+      (void)lister(folder, entries);
+      for (std::size_t f = 0; f < folder_count; ++f) {
+        entries.clear();
+        (void)lister(folder + L"\\d" + std::to_wstring(f), entries);
+      }
+      listing_alone.push_back(seconds_between(start, system_time_now()));
+      start = system_time_now();
+      const osvari::CacheCheck result = osvari::check_cache_folder(folder, index, lister);
+      check.push_back(seconds_between(start, system_time_now()));
+      if (!result.complete()) std::printf("  the check found the filled folder incomplete\n");
+    }
+    std::printf("Start-up check of %zu cached entries in %zu folder(s); median of %d runs\n", entry_count,
+                folder_count, runs);
+    std::printf("  baseline: the same listings (one per folder), made alone\n");
+    print_row("check (listings included)", check, listing_alone);
+    std::printf("  sealing the %zu files once (cached time, flush each): %.3f s, %.2f ms per file\n\n", entry_count,
+                seal, seal * 1000.0 / entry_count);
+  }
+}
+
 int host_library(int argc, wchar_t** argv) {
   HMODULE library = LoadLibraryExW(argv[2], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (library == nullptr) return 3;
@@ -370,6 +432,10 @@ int wmain(int argc, wchar_t** argv) {
   };
   if (only == L"cache") {
     measure_caches();
+    return 0;
+  }
+  if (only == L"check") {
+    measure_check(runs);
     return 0;
   }
   std::printf("Plain: a decode-and-write loop, a process that loads the library, a FindFirstFileExW /\n"

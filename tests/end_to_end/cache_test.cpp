@@ -60,7 +60,9 @@ class CachedApplication {
  public:
   explicit CachedApplication(const std::vector<TestEntry>& entries, const std::wstring& exe_name = L"app.exe",
                              fs::path local = {})
-      : onefile_(cached_attached_data_for(entries), exe_name),
+      : CachedApplication(cached_attached_data_for(entries), exe_name, std::move(local)) {}
+  CachedApplication(const std::string& attached_data, const std::wstring& exe_name, fs::path local)
+      : onefile_(attached_data, exe_name),
         local_(local.empty() ? onefile_.temp_directory().parent_path() / L"local" : std::move(local)) {
     fs::create_directories(local_);
     fs::create_directories(profile());
@@ -244,8 +246,153 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const fs::path& folder) { fs::resize_file(folder / L"sub" / L"deeper" / L"nested.bin", 10); }},
         DamageCase{"longer_file", [](const fs::path& folder) { write_file(folder / L"data.txt", "packed and more"); }},
         DamageCase{"deleted_folder", [](const fs::path& folder) { fs::remove_all(folder / L"sub"); }},
-        DamageCase{"deleted_main_library", [](const fs::path& folder) { fs::remove(folder / L"hosted_app.dll"); }}),
+        DamageCase{"deleted_main_library", [](const fs::path& folder) { fs::remove(folder / L"hosted_app.dll"); }},
+        DamageCase{"changed_in_place_at_the_same_size",
+                   [](const fs::path& folder) { write_file(folder / L"data.txt", "PACKED"); }},
+        DamageCase{"main_library_changed_in_place_at_the_same_size",
+                   [](const fs::path& folder) {
+                     HANDLE file = CreateFileW((folder / L"hosted_app.dll").c_str(), GENERIC_WRITE, 0, nullptr,
+                                               OPEN_EXISTING, 0, nullptr);
+                     ASSERT_NE(file, INVALID_HANDLE_VALUE);
+                     SetFilePointer(file, 2000, nullptr, FILE_BEGIN);
+                     DWORD written = 0;
+                     WriteFile(file, "\xCC\xCC", 2, &written, nullptr);
+                     CloseHandle(file);
+                   }}),
     [](const auto& info) { return std::string(info.param.label); });
+
+constexpr std::uint64_t cached_file_time = 125'911'584'000'000'000ull;  // 2000-01-01 UTC
+
+std::uint64_t write_time_of(const fs::path& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
+// The attached data with its frame's checksum (the four bytes before the 13-byte trailer)
+// changed: the same cache id and index, but decoding fails once the frame has been read.
+std::string with_damaged_checksum(std::string attached_data) {
+  attached_data[attached_data.size() - 13 - 1] ^= 0x5A;
+  return attached_data;
+}
+
+// A cached file is sealed with a known write time, so that a change in place shows; an
+// executable that cannot verify its repair leaves what was wrong missing, never wrong.
+TEST(CachedRun, ADamagedExecutableLeavesWrongEntriesMissingAndTheNextGoodRunRepairsThem) {
+  SacrificialArea area;
+  const CachedApplication app(application());
+  const ProcessResult first = app.run({L"--list-files"});
+  ASSERT_EQ(first.exit_code, 0u) << first.standard_output << first.standard_error;
+  const fs::path folder = app.cache_root() / app.cache_entries().at(0);
+  for (const wchar_t* name : {L"hosted_app.dll", L"data.txt", L"sub\\deeper\\nested.bin"}) {
+    EXPECT_EQ(write_time_of(folder / name), cached_file_time) << fs::path(name).string();
+  }
+  fs::remove(folder / L"data.txt");
+  write_file(folder / L"sub" / L"deeper" / L"nested.bin", varied_bytes(70'000, 9));  // same size, other bytes
+  const CachedApplication damaged(with_damaged_checksum(cached_attached_data_for(application())), L"app.exe",
+                                  app.cache_root().parent_path());
+
+  const ProcessResult failed = damaged.run({L"--list-files"});
+
+  EXPECT_EQ(failed.exit_code, 2u) << failed.standard_output << failed.standard_error;
+  EXPECT_EQ(without_carriage_returns(failed.standard_output), "Error, couldn't decode attached data.\n");
+  EXPECT_FALSE(is_present(folder / L"data.txt"));
+  EXPECT_FALSE(is_present(folder / L"sub" / L"deeper" / L"nested.bin")) << "a wrong entry was left in place";
+  EXPECT_EQ(write_time_of(folder / L"hosted_app.dll"), cached_file_time);
+  EXPECT_EQ(app.cache_entries(), std::vector<std::wstring>{folder.filename().wstring()}) << "the repair's folder stayed";
+
+  const ProcessResult repaired = app.run({L"--list-files"});
+  EXPECT_EQ(repaired.exit_code, 0u) << repaired.standard_output << repaired.standard_error;
+  EXPECT_EQ(file_lines(repaired.standard_output), file_lines(first.standard_output));
+  EXPECT_EQ(app.cache_entries(), std::vector<std::wstring>{folder.filename().wstring()});
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+// Holds the fill folder of a first run open without delete sharing, which makes the system
+// refuse to rename it, as a scanner looking at a fresh file does; released once the fill's
+// last file is sealed and `more` has passed, or when the run ends.
+class FillHolder {
+ public:
+  FillHolder(const CachedApplication& app, std::wstring last_entry, std::chrono::milliseconds more)
+      : thread_([this, &app, last_entry = std::move(last_entry), more] {
+          const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+          HANDLE held = INVALID_HANDLE_VALUE;
+          while (!done_ && std::chrono::steady_clock::now() < end) {
+            if (held == INVALID_HANDLE_VALUE) {
+              for (const std::wstring& name : app.cache_entries()) {
+                if (!name.starts_with(L"onefile_")) continue;
+                fill_ = app.cache_root() / name;
+                held = CreateFileW(fill_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+              }
+            } else if (more.count() > 0 && write_time_of(fill_ / last_entry) == cached_file_time) {
+              std::this_thread::sleep_for(more);
+              break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+          held_ = held != INVALID_HANDLE_VALUE;
+          if (held_) CloseHandle(held);
+        }) {}
+  ~FillHolder() { release(); }
+  FillHolder(const FillHolder&) = delete;
+  FillHolder& operator=(const FillHolder&) = delete;
+
+  // True when the fill folder was held at all.
+  bool release() {
+    done_ = true;
+    if (thread_.joinable()) thread_.join();
+    return held_;
+  }
+  [[nodiscard]] const fs::path& fill() const { return fill_; }
+
+ private:
+  std::atomic<bool> done_{false};
+  bool held_ = false;
+  fs::path fill_;
+  std::thread thread_;
+};
+
+TEST(CachedRun, ARenameRefusedForAMomentIsTriedAgain) {
+  SacrificialArea area;
+  const CachedApplication app(application("packed", 600));
+  FillHolder holder(app, L"many\\file599.bin", std::chrono::milliseconds(300));
+  const ProcessResult first = app.run({L"--print-dir", L"--list-files"});
+  ASSERT_TRUE(holder.release()) << "the fill ended before its folder could be held";
+  EXPECT_EQ(first.exit_code, 0u) << first.standard_output << first.standard_error;
+  const std::vector<std::wstring> entries = app.cache_entries();
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0].starts_with(L"app-"));
+  EXPECT_EQ(value_of(first.standard_output, "dir"), (app.cache_root() / entries[0]).string());
+  EXPECT_EQ(file_lines(first.standard_output).size(), 603u);
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+TEST(CachedRun, ARenameRefusedForGoodRunsFromTheFillAndALaterRunFillsAgain) {
+  SacrificialArea area;
+  const CachedApplication app(application("packed", 600));
+  FillHolder holder(app, L"many\\file599.bin", std::chrono::milliseconds(0));
+  const ProcessResult first = app.run({L"--print-dir", L"--list-files"});
+  ASSERT_TRUE(holder.release()) << "the fill ended before its folder could be held";
+  EXPECT_EQ(first.exit_code, 0u) << first.standard_output << first.standard_error;
+  EXPECT_EQ(value_of(first.standard_output, "dir"), holder.fill().string());
+  EXPECT_EQ(file_lines(first.standard_output).size(), 603u);
+  EXPECT_EQ(app.cache_entries(), std::vector<std::wstring>{holder.fill().filename().wstring()});
+
+  const std::size_t files_in_fill = names_in(holder.fill() / L"many").size();
+  const ProcessResult later = app.run({L"--print-dir", L"--list-files"});
+  EXPECT_EQ(later.exit_code, 0u) << later.standard_output << later.standard_error;
+  EXPECT_EQ(file_lines(later.standard_output), file_lines(first.standard_output));
+  const std::vector<std::wstring> entries = app.cache_entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_TRUE(entries[0].starts_with(L"app-"));
+  EXPECT_EQ(value_of(later.standard_output, "dir"), (app.cache_root() / entries[0]).string());
+  // The fill the first run ran from is a finished run's folder now: later starts clear it away,
+  // a few milliseconds' worth at a time.
+  for (int start = 0; start < 3; ++start) ASSERT_EQ(app.run({L"--exit", L"0"}).exit_code, 0u);
+  EXPECT_LT(names_in(holder.fill() / L"many").size(), files_in_fill);
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
 
 TEST(CachedRun, AnotherPayloadOfTheSameNameNeverUsesThisCache) {
   SacrificialArea area;
@@ -298,6 +445,40 @@ TEST(CachedRun, AFillRemovesCachesOfTheSameNameUnusedFor30DaysAndNothingElse) {
   EXPECT_EQ(result.exit_code, 0u) << result.standard_output << result.standard_error;
   EXPECT_FALSE(is_present(root / old_cache));
   EXPECT_EQ(app.cache_entries().size(), std::size(kept) + 1);
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+// An older build's application still runs from a cache folder that looks unused; newer builds
+// fill and prune around it, and it is removed only once that run has ended.
+TEST(CachedRun, PruningLeavesACacheFolderInUse) {
+  SacrificialArea area;
+  const CachedApplication older(application("older build"));
+  const fs::path root = older.cache_root();
+  const fs::path started = root.parent_path() / L"started.txt";
+  ProcessResult long_run;
+  std::thread running([&] {
+    long_run = older.run({L"--write-parent", L"\"" + started.wstring() + L"\"", L"--sleep", L"4000", L"--list-files"});
+  });
+  for (int attempt = 0; attempt < 400 && !is_present(started); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  ASSERT_TRUE(is_present(started));
+  const std::wstring older_folder = older.cache_entries().at(0);
+  set_last_write_days_ago(root / older_folder, 31);
+
+  const CachedApplication newer(application("newer build"), L"app.exe", root.parent_path());
+  const ProcessResult fill = newer.run({L"--exit", L"0"});
+  EXPECT_EQ(fill.exit_code, 0u) << fill.standard_output << fill.standard_error;
+  EXPECT_TRUE(is_present(root / older_folder / L"hosted_app.dll")) << "pruned while in use";
+  running.join();
+  EXPECT_EQ(long_run.exit_code, 0u) << long_run.standard_output << long_run.standard_error;
+  EXPECT_EQ(file_lines(long_run.standard_output).size(), 3u) << long_run.standard_output;
+
+  set_last_write_days_ago(root / older_folder, 31);
+  const CachedApplication newest(application("newest build"), L"app.exe", root.parent_path());
+  EXPECT_EQ(newest.run({L"--exit", L"0"}).exit_code, 0u);
+  EXPECT_FALSE(is_present(root / older_folder)) << "an unused folder whose run has ended stays";
+  EXPECT_EQ(older.cache_entries().size(), 2u);
   EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
 }
 

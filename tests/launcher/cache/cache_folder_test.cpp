@@ -79,15 +79,15 @@ const CacheIndex index{L"0123456789abcdef",
 
 FakeTree complete_tree() {
   FakeTree tree;
-  tree.add(L"F", {L"main.dll", attribute_normal, 100});
+  tree.add(L"F", {L"main.dll", attribute_normal, 100, cached_file_time});
   tree.add(L"F", {L"a", attribute_directory});
   tree.add(L"F", {L"c", attribute_directory});
-  tree.add(L"F", {L"made_by_the_application.log", attribute_normal, 5});
-  tree.add(L"F\\a", {L"one.txt", attribute_normal, 1});
+  tree.add(L"F", {L"made_by_the_application.log", attribute_normal, 5, cached_file_time});
+  tree.add(L"F\\a", {L"one.txt", attribute_normal, 1, cached_file_time});
   tree.add(L"F\\a", {L"b", attribute_directory});
-  tree.add(L"F\\a\\b", {L"two.txt", attribute_normal, 2});
+  tree.add(L"F\\a\\b", {L"two.txt", attribute_normal, 2, cached_file_time});
   tree.add(L"F\\c", {L"d", attribute_directory});
-  tree.add(L"F\\c\\d", {L"three.txt", attribute_normal, 3});
+  tree.add(L"F\\c\\d", {L"three.txt", attribute_normal, 3, cached_file_time});
   return tree;
 }
 
@@ -101,7 +101,7 @@ TEST(CacheFolderCheck, ACompleteFolderTakesOneListingPerFolder) {
 
 TEST(CacheFolderCheck, MarksMissingWrongSizedAndNonFileEntries) {
   FakeTree tree;
-  tree.add(L"F", {L"main.dll", attribute_normal, 99});  // cut short
+  tree.add(L"F", {L"main.dll", attribute_normal, 99, cached_file_time});  // cut short
   tree.add(L"F", {L"a", attribute_directory});
   tree.add(L"F\\a", {L"one.txt", attribute_directory});  // a folder where a file belongs
   tree.add(L"F\\a", {L"b", attribute_directory});
@@ -112,20 +112,55 @@ TEST(CacheFolderCheck, MarksMissingWrongSizedAndNonFileEntries) {
   EXPECT_EQ(check.rewrite, (std::vector<bool>{true, true, true, true}));
 }
 
+TEST(CacheFolderCheck, AFileChangedInPlaceShowsAnotherTimeAtTheSameSize) {
+  FakeTree tree;
+  tree.add(L"F", {L"main.dll", attribute_normal, 100, cached_file_time});
+  tree.add(L"F", {L"a", attribute_directory});
+  tree.add(L"F", {L"c", attribute_directory});
+  tree.add(L"F\\a", {L"one.txt", attribute_normal, 1, cached_file_time + 10'000'000});  // rewritten a second later
+  tree.add(L"F\\a", {L"b", attribute_directory});
+  tree.add(L"F\\a\\b", {L"two.txt", attribute_normal, 2, cached_file_time - 1});
+  tree.add(L"F\\c", {L"d", attribute_directory});
+  tree.add(L"F\\c\\d", {L"three.txt", attribute_normal, 3, cached_file_time});
+  const CacheCheck check = check_cache_folder(L"F", index, tree.lister());
+  EXPECT_EQ(check.rewrite, (std::vector<bool>{false, true, true, false}));
+}
+
+// Many entries in one folder and spread over many: each listing is made once, and every entry
+// is found in it (the time of the check is measured in the benchmark).
+TEST(CacheFolderCheck, ThousandsOfEntriesInOneFolderAndInMany) {
+  for (const std::size_t folder_count : {std::size_t{1}, std::size_t{100}}) {
+    CacheIndex large{L"0123456789abcdef", {}};
+    FakeTree tree;
+    for (std::size_t i = 0; i < folder_count; ++i) tree.add(L"F", {L"d" + std::to_wstring(i), attribute_directory});
+    for (std::size_t i = 0; i < 5000; ++i) {
+      const std::wstring folder = L"d" + std::to_wstring(i % folder_count);
+      const std::wstring leaf = L"file" + std::to_wstring(i) + L".txt";
+      large.entries.push_back({folder + L"\\" + leaf, i});
+      // Every 1000th missing, every 1000th (offset by 500) of another size.
+      if (i % 1000 != 0) tree.add(L"F\\" + folder, {leaf, attribute_normal, i % 1000 == 500 ? i + 1 : i, cached_file_time});
+    }
+    const CacheCheck check = check_cache_folder(L"F", large, tree.lister());
+    EXPECT_EQ(tree.listings_made, static_cast<int>(folder_count + 1));
+    ASSERT_EQ(check.rewrite.size(), 5000u);
+    for (std::size_t i = 0; i < 5000; ++i) EXPECT_EQ(check.rewrite[i], i % 500 == 0) << i;
+  }
+}
+
 TEST(CacheFolderCheck, RefusesALinkAtAnEntryOrOnTheWayToOne) {
   for (const std::wstring linked : {L"main.dll", L"a", L"b", L"three.txt"}) {
     FakeTree tree;
     const auto attributes = [&](const std::wstring& name, std::uint32_t plain) {
       return name == linked ? plain | attribute_reparse_point : plain;
     };
-    tree.add(L"F", {L"main.dll", attributes(L"main.dll", attribute_normal), 100});
+    tree.add(L"F", {L"main.dll", attributes(L"main.dll", attribute_normal), 100, cached_file_time});
     tree.add(L"F", {L"a", attributes(L"a", attribute_directory)});
     tree.add(L"F", {L"c", attribute_directory});
-    tree.add(L"F\\a", {L"one.txt", attribute_normal, 1});
+    tree.add(L"F\\a", {L"one.txt", attribute_normal, 1, cached_file_time});
     tree.add(L"F\\a", {L"b", attributes(L"b", attribute_directory)});
-    tree.add(L"F\\a\\b", {L"two.txt", attribute_normal, 2});
+    tree.add(L"F\\a\\b", {L"two.txt", attribute_normal, 2, cached_file_time});
     tree.add(L"F\\c", {L"d", attribute_directory});
-    tree.add(L"F\\c\\d", {L"three.txt", attributes(L"three.txt", attribute_normal), 3});
+    tree.add(L"F\\c\\d", {L"three.txt", attributes(L"three.txt", attribute_normal), 3, cached_file_time});
     EXPECT_TRUE(check_cache_folder(L"F", index, tree.lister()).refused) << std::string(linked.begin(), linked.end());
   }
   // A link the application made elsewhere in the folder is its own business.
