@@ -1,5 +1,9 @@
 #include "launcher/cache/cached_files.h"
 
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
 #include "base/error_reporting.h"
 #include "launcher/cache/cache_folder.h"
 #include "platform/files.h"
@@ -8,12 +12,30 @@
 namespace osvari {
 
 void seal_cached_files(const std::wstring& folder, const CacheIndex& index, const std::vector<bool>* which) {
-  for (std::size_t i = 0; i < index.entries.size(); ++i) {
-    if (which != nullptr && !(*which)[i]) continue;
-    const std::wstring path = folder + L"\\" + index.entries[i].name;
-    if (!set_write_time_and_flush(path.c_str(), cached_file_time)) {
-      fatal_system_error("Error, couldn't unpack file to target path.", last_error());
+  // A flush waits for the disk; several at once let the system write them out together.
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> first_failure{index.entries.size()};
+  std::atomic<std::uint32_t> failure_code{0};
+  const auto seal_some = [&] {
+    for (std::size_t i = next++; i < index.entries.size(); i = next++) {
+      if (which != nullptr && !(*which)[i]) continue;
+      const std::wstring path = folder + L"\\" + index.entries[i].name;
+      if (set_write_time_and_flush(path.c_str(), cached_file_time)) continue;
+      const std::uint32_t code = last_error();
+      std::size_t seen = first_failure.load();
+      while (i < seen && !first_failure.compare_exchange_weak(seen, i)) {
+      }
+      if (first_failure.load() == i) failure_code = code;
     }
+  };
+  std::vector<std::thread> helpers;
+  for (std::size_t count = std::min<std::size_t>(sealing_threads - 1, index.entries.size() / 16); count > 0; --count) {
+    helpers.emplace_back(seal_some);
+  }
+  seal_some();
+  for (std::thread& helper : helpers) helper.join();
+  if (first_failure.load() < index.entries.size()) {
+    fatal_system_error("Error, couldn't unpack file to target path.", failure_code.load());
   }
 }
 

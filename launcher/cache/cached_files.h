@@ -11,12 +11,14 @@
 
 namespace osvari {
 
+inline constexpr std::size_t sealing_threads = 8;
 inline constexpr int rename_attempts = 20;
 inline constexpr std::uint32_t rename_pause_milliseconds = 50;
 
 // Gives each entry of the index below `folder` (those marked in `which`, all when null) the
-// cached file time and waits until it is on the disk; a failure ends the run with
-// "Error, couldn't unpack file to target path." and the system's code.
+// cached file time and waits until it is on the disk, up to sealing_threads files at once; a
+// failure ends the run with "Error, couldn't unpack file to target path." and the system's code
+// for the first entry that failed.
 void seal_cached_files(const std::wstring& folder, const CacheIndex& index, const std::vector<bool>* which = nullptr);
 
 enum class PlaceResult { moved, occupied, refused };
