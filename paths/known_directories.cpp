@@ -41,14 +41,17 @@ void KnownDirectoryList::remember(const wchar_t* path) {
   if (entries_.size() < known_directory_limit) entries_.emplace_back(path);
 }
 
+void KnownDirectoryList::prepare() {
+  if (!entries_.empty()) return;
+  // Paths below the profile directory stop their climb there instead of probing above it.
+  ProfileDirectory profile;
+  if (!operations_.expand_profile_directory(profile)) fatal_expand_error(profile_directory_spec);
+  entries_.reserve(known_directory_limit);
+  entries_.emplace_back(profile.view());
+}
+
 bool KnownDirectoryList::ensure_directory(const wchar_t* path) {
-  if (entries_.empty()) {
-    // Paths below the profile directory stop their climb there instead of probing above it.
-    ProfileDirectory profile;
-    if (!operations_.expand_profile_directory(profile)) fatal_expand_error(profile_directory_spec);
-    entries_.reserve(known_directory_limit);
-    entries_.emplace_back(profile.view());
-  }
+  prepare();
   for (const std::wstring& entry : entries_) {
     if (std::wcscmp(entry.c_str(), path) == 0) return true;
   }

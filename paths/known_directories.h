@@ -44,6 +44,10 @@ class KnownDirectoryList {
   // A null path or one of 4096 code units or more ends the run at an internal limit.
   void create_parent_directories(const wchar_t* path);
 
+  // Puts the profile directory at the head of the list if it is not there yet, as the first
+  // ensure_directory does; for a caller that must not be ended later by that first call.
+  void prepare();
+
   // ensure_directory, and when that fails the ancestors and a second attempt.
   void ensure_directory_with_ancestors(const wchar_t* path);
 

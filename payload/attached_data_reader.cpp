@@ -34,25 +34,31 @@ Reader reader;
 
 [[noreturn]] void fail_decode() { fatal_error("Error, couldn't decode attached data."); }
 
-// One decoder call into the whole decode buffer; the bytes it held before are gone.
-void decode_once() {
-  if (reader.input.pos == reader.input.size && !reader.full_buffer) fail_decode();
+// One decoder call into the whole decode buffer; the bytes it held before are gone. False when
+// the stream is damaged or has ended.
+bool decode_once() {
+  if (reader.input.pos == reader.input.size && !reader.full_buffer) return false;
   reader.output = ZSTD_outBuffer{reader.decode_buffer, decode_buffer_size, 0};
   const std::size_t result = ZSTD_decompressStream(reader.decoder, &reader.output, &reader.input);
   ++reader.decoder_calls;
   reader.full_buffer = reader.output.pos == decode_buffer_size;
-  if (ZSTD_isError(result)) fail_decode();
+  if (ZSTD_isError(result)) {
+    reader.output = ZSTD_outBuffer{reader.decode_buffer, 0, 0};
+    return false;
+  }
   // libzstd returns 0 only once a frame is decoded and flushed, its checksum verified; one
   // call never runs past a frame's end.
   reader.frame_ended = result == 0;
   reader.output.size = reader.output.pos;
   reader.output.pos = 0;
+  return true;
 }
 
-void refill() {
+bool refill() {
   do {
-    decode_once();
+    if (!decode_once()) return false;
   } while (reader.output.size == 0);
+  return true;
 }
 
 }  // namespace
@@ -89,9 +95,13 @@ void open_attached_data(ResourceBytes attached_data) {
 }
 
 void read_attached_data(void* destination, std::uint64_t count) {
+  if (!try_read_attached_data(destination, count)) fail_decode();
+}
+
+bool try_read_attached_data(void* destination, std::uint64_t count) {
   auto* target = static_cast<unsigned char*>(destination);
   while (count > 0) {
-    if (reader.output.pos == reader.output.size) refill();
+    if (reader.output.pos == reader.output.size && !refill()) return false;
     const std::uint64_t held = reader.output.size - reader.output.pos;
     const std::uint64_t n = std::min(count, held);
     std::memcpy(target, reader.decode_buffer + reader.output.pos, n);
@@ -99,10 +109,13 @@ void read_attached_data(void* destination, std::uint64_t count) {
     target += n;
     count -= n;
   }
+  return true;
 }
 
 void confirm_attached_data_end() {
-  while (!reader.frame_ended) decode_once();
+  while (!reader.frame_ended) {
+    if (!decode_once()) fail_decode();
+  }
   reader.output.pos = reader.output.size;  // whatever followed the terminator is dropped
 }
 

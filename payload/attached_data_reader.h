@@ -32,6 +32,11 @@ void open_attached_data(ResourceBytes attached_data);
 // Copies exactly `count` (at least 1) decoded bytes to `destination`, or ends the process.
 void read_attached_data(void* destination, std::uint64_t count);
 
+// The same, for a caller that reports the failure itself: false when the stream is damaged or
+// ends before `count` bytes ("Error, couldn't decode attached data."); the bytes copied so far
+// are then in `destination`.
+bool try_read_attached_data(void* destination, std::uint64_t count);
+
 // Decodes on to the end of the frame that holds the bytes read last, which verifies its content
 // checksum where it carries one. Decoded bytes past them are dropped; the bytes after that
 // frame are never decoded. Ends the process when the frame is damaged or does not end.

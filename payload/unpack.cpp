@@ -9,9 +9,8 @@
 #include "base/shared_state.h"
 #include "paths/known_directories.h"
 #include "payload/attached_data_reader.h"
-#include "payload/complete_write.h"
 #include "payload/entry_name.h"
-#include "platform/files.h"
+#include "payload/unpack_pipeline.h"
 #include "platform/processes.h"
 
 namespace osvari {
@@ -27,108 +26,158 @@ TargetPath target_path;
 // As roomy as a target path, so any unpack directory that holds files can hold the library.
 TargetPath main_library;
 unsigned char chunk[chunk_size];
-// The file being written, here rather than on the stack so that a failure exit can close it
-// before the unpack directory is removed.
-UniqueFileHandle target_file;
+
+UnpackFailure decode_failure(std::uint64_t entry) { return UnpackFailure::at(UnpackFailure::Kind::decode, entry); }
+
+UnpackFailure limit_failure(std::uint64_t entry, const char* what) {
+  UnpackFailure failure = UnpackFailure::at(UnpackFailure::Kind::internal_limit, entry);
+  failure.what = what;
+  return failure;
+}
 
 // Reads the next name, one code unit at a time, up to its zero unit.
-void read_entry_name() {
+UnpackFailure read_entry_name(std::uint64_t entry) {
   name.clear();
   for (;;) {
     char16_t unit = 0;
-    read_attached_data(&unit, sizeof unit);
-    if (unit == 0) return;
-    if (!name.append(static_cast<wchar_t>(unit))) fail_internal_limit("an entry name does not fit in 1024 code units");
+    if (!try_read_attached_data(&unit, sizeof unit)) return decode_failure(entry);
+    if (unit == 0) return {};
+    if (!name.append(static_cast<wchar_t>(unit))) {
+      return limit_failure(entry, "an entry name does not fit in 1024 code units");
+    }
   }
 }
 
-std::uint64_t read_entry_size() {
+bool read_entry_size(std::uint64_t& size) {
   unsigned char bytes[8];
-  read_attached_data(bytes, sizeof bytes);
-  return little_endian_value(bytes, sizeof bytes);
-}
-
-void make_parent_directory() {
-  TargetPath directory;
-  (void)directory.assign(target_path.view());
-  const std::size_t last = directory.view().find_last_of(L'\\');
-  if (last == std::wstring_view::npos || last == 0) return;
-  directory.truncate(last);
-  // One that still does not exist shows up as a failure to create the file.
-  ensure_directory_with_ancestors(directory.c_str());
+  if (!try_read_attached_data(bytes, sizeof bytes)) return false;
+  size = little_endian_value(bytes, sizeof bytes);
+  return true;
 }
 
 // Decodes and drops the contents of an entry that stays as it is on disk.
-void skip_entry_contents(std::uint64_t size) {
+bool skip_entry_contents(std::uint64_t size) {
   while (size > 0) {
     const auto length = static_cast<std::uint32_t>(std::min(size, chunk_size));
-    read_attached_data(chunk, length);
+    if (!try_read_attached_data(chunk, length)) return false;
     size -= length;
   }
+  return true;
 }
 
-void write_entry_contents(std::uint64_t size) {
-  make_parent_directory();
-  target_file = create_file_for_writing(target_path.c_str());
-  if (!target_file.is_valid()) fatal_open_for_writing(target_path.view());
+// Decodes the contents straight into the write queue's blocks. False when the writer stopped.
+bool pass_on_entry_contents(UnpackPipeline& pipeline, std::uint64_t size, std::uint64_t entry, UnpackFailure& failure) {
+  if (!pipeline.begin_file(target_path.view(), size, entry)) return false;
   while (size > 0) {
-    const auto length = static_cast<std::uint32_t>(std::min(size, chunk_size));
-    read_attached_data(chunk, length);
-    const bool written = write_completely(chunk, length, [](const unsigned char* data, std::uint32_t count,
-                                                            std::uint32_t& taken) {
-      return write_file(target_file.get(), data, count, taken);
-    });
-    if (!written) fatal_system_error("Error, couldn't unpack file to target path.", last_error());
-    size -= length;
+    const std::span<unsigned char> room = pipeline.room(size);
+    if (room.empty()) return false;
+    if (!try_read_attached_data(room.data(), room.size())) {
+      failure = decode_failure(entry);
+      return false;
+    }
+    pipeline.commit(room.size());
+    size -= room.size();
   }
-  target_file.reset();
+  pipeline.end_file();
+  return true;
 }
 
-[[noreturn]] void fail_plan() { fatal_error("Error, couldn't decode attached data."); }
-
-void join_target_path(std::wstring_view directory, std::wstring_view entry_name) {
+bool join_target_path(std::wstring_view directory, std::wstring_view entry_name) {
   target_path.clear();
-  if (!target_path.append(directory) || !target_path.append(L'\\') || !target_path.append(entry_name)) {
-    fail_internal_limit("a target path does not fit in 4096 code units");
+  return target_path.append(directory) && target_path.append(L'\\') && target_path.append(entry_name);
+}
+
+// The walk over the entries on the decoding thread. Every failure is returned rather than
+// reported, so that the writer is joined first and the earlier of the two is the one reported.
+UnpackFailure walk_entries(RoleKind role, const UnpackPlan* plan, UnpackPipeline* pipeline) {
+  for (std::uint64_t index = 0;; ++index) {
+    if (UnpackFailure failure = read_entry_name(index); failure.failed()) return failure;
+    if (name.empty()) {
+      if (plan != nullptr && index != plan->expected.size()) return decode_failure(index);
+      return {};
+    }
+    if (plan != nullptr && (index >= plan->expected.size() || plan->expected[index].name != name.view())) {
+      return decode_failure(index);
+    }
+    if (!is_safe_entry_name(name.view())) return UnpackFailure::at(UnpackFailure::Kind::unsafe_name, index);
+    if (!join_target_path(unpack_directory().view(), name.view())) {
+      return limit_failure(index, "a target path does not fit in 4096 code units");
+    }
+    if (main_library.empty() && !main_library.assign(target_path.view())) {
+      return limit_failure(index, "the main library path does not fit in 4096 code units");
+    }
+    if (role == RoleKind::child) return {};
+    std::uint64_t size = 0;
+    if (!read_entry_size(size)) return decode_failure(index);
+    if (plan != nullptr && plan->expected[index].size != size) return decode_failure(index);
+    if (plan != nullptr && plan->rewrite != nullptr && !(*plan->rewrite)[index]) {
+      if (!skip_entry_contents(size)) return decode_failure(index);
+      continue;
+    }
+    UnpackFailure failure;
+    if (!pass_on_entry_contents(*pipeline, size, index, failure)) return failure;
   }
+}
+
+// The decoding and writing threads of every unpacking in this process share one queue, which
+// a console event stops for good.
+WriteQueue& process_write_queue() {
+  static WriteQueue queue;
+  return queue;
+}
+
+// A console event is removing the unpack directory and ending the process; nothing is to be
+// reported or written any more.
+[[noreturn]] void wait_for_the_end() {
+  for (;;) sleep_milliseconds(infinite_wait);
+}
+
+[[noreturn]] void report(const UnpackFailure& failure) {
+  switch (failure.kind) {
+    case UnpackFailure::Kind::decode:
+      fatal_error("Error, couldn't decode attached data.");
+    case UnpackFailure::Kind::unsafe_name:
+      fatal_error("Error, unsafe file name in attached data.");
+    case UnpackFailure::Kind::internal_limit:
+      fail_internal_limit(failure.what);
+    case UnpackFailure::Kind::open:
+      fatal_open_for_writing(failure.path);
+    case UnpackFailure::Kind::write:
+      fatal_system_error("Error, couldn't unpack file to target path.", failure.code);
+    case UnpackFailure::Kind::none:
+    case UnpackFailure::Kind::stopped:
+      break;
+  }
+  wait_for_the_end();
 }
 
 }  // namespace
 
-void unpack_files(RoleKind role, const UnpackPlan* plan) {
+UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& queue, UnpackTargets& targets) {
   main_library.clear();
-  for (std::size_t index = 0;; ++index) {
-    read_entry_name();
-    if (name.empty()) {
-      if (plan != nullptr && index != plan->expected.size()) fail_plan();
-      return;
-    }
-    if (plan != nullptr && (index >= plan->expected.size() || plan->expected[index].name != name.view())) fail_plan();
-    if (!is_safe_entry_name(name.view())) fatal_error("Error, unsafe file name in attached data.");
-    join_target_path(unpack_directory().view(), name.view());
-    if (main_library.empty() && !main_library.assign(target_path.view())) {
-      fail_internal_limit("the main library path does not fit in 4096 code units");
-    }
-    if (role == RoleKind::child) return;
-    const std::uint64_t size = read_entry_size();
-    if (plan != nullptr && plan->expected[index].size != size) fail_plan();
-    if (plan != nullptr && plan->rewrite != nullptr && !(*plan->rewrite)[index]) {
-      skip_entry_contents(size);
-    } else {
-      write_entry_contents(size);
-    }
-  }
+  if (role == RoleKind::child) return walk_entries(role, plan, nullptr);
+  if (!queue.reset()) fatal_error("Error, couldn't allocate memory.");
+  // The writer must never be the one to end the process: the list learns the profile
+  // directory here, which may end the run.
+  known_directories().prepare();
+  UnpackPipeline pipeline(queue, targets);
+  const UnpackFailure decoder_failure = walk_entries(role, plan, &pipeline);
+  return pipeline.finish(decoder_failure);
+}
+
+void unpack_files(RoleKind role, const UnpackPlan* plan) {
+  const UnpackFailure failure = unpack_entries(role, plan, process_write_queue(), system_unpack_targets());
+  if (failure.failed()) report(failure);
 }
 
 const wchar_t* main_library_path() { return main_library.c_str(); }
 
 void set_main_library_path(std::wstring_view directory, std::wstring_view entry_name) {
-  join_target_path(directory, entry_name);
-  if (!main_library.assign(target_path.view())) {
+  if (!join_target_path(directory, entry_name) || !main_library.assign(target_path.view())) {
     fail_internal_limit("the main library path does not fit in 4096 code units");
   }
 }
 
-void close_target_file() { target_file.reset(); }
+void stop_unpacking() { process_write_queue().stop_writer_and_wait(); }
 
 }  // namespace osvari

@@ -6,6 +6,9 @@
 
 #include "base/role.h"
 #include "payload/cache_index.h"
+#include "payload/unpack_failure.h"
+#include "payload/unpack_writer.h"
+#include "payload/write_queue.h"
 
 namespace osvari {
 
@@ -16,10 +19,16 @@ struct UnpackPlan {
   const std::vector<bool>* rewrite = nullptr;
 };
 
-// Parent: writes every entry, up to the terminator. Child: reads only the first name and
-// records the main library path. Ends the process on any failure, and with "Error, couldn't
-// decode attached data." when the entries differ from the plan's index.
+// Parent: writes every entry, up to the terminator, decoding on this thread while a second one
+// creates and writes the files. Child: reads only the first name and records the main library
+// path. Ends the process on any failure, with the message of the first failing entry, once the
+// writing thread has ended; with "Error, couldn't decode attached data." when the entries
+// differ from the plan's index.
 void unpack_files(RoleKind role, const UnpackPlan* plan = nullptr);
+
+// unpack_files over a queue and a file system of the caller's choosing; the failure is
+// returned instead of reported. Both threads have ended when it returns.
+UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& queue, UnpackTargets& targets);
 
 // The first entry's target path; empty when the attached data held no entry.
 const wchar_t* main_library_path();
@@ -27,8 +36,9 @@ const wchar_t* main_library_path();
 // Records the main library path as `directory` joined with `name`, without reading anything.
 void set_main_library_path(std::wstring_view directory, std::wstring_view name);
 
-// Closes the file being written, if any, so that nothing of this process holds the unpack
-// directory; for the exit after a failure on the main thread.
-void close_target_file();
+// Stops the writing thread, if one runs, after the piece it is writing, and waits until it has
+// closed its file, so that nothing of this process holds the unpack directory: for a console
+// event and for the exit after a failure. Unpacking in this process stays stopped.
+void stop_unpacking();
 
 }  // namespace osvari

@@ -126,7 +126,7 @@ UnpackDirectory& repair_folder() {
 }
 
 void remove_repair_folder() {
-  close_target_file();
+  stop_unpacking();
   if (repair_folder().empty()) return;
   remove_unpack_directory(repair_folder(), system_cleanup_operations());
   const std::wstring path = extended(full_path_name(repair_folder().c_str()));

@@ -25,7 +25,7 @@ std::wstring next_time_stamp(FreshDirectoryOperations& system) {
 
 // A failed run leaves nothing behind; the file it was writing must let go of the directory.
 void remove_unpack_directory_after_failure() {
-  close_target_file();
+  stop_unpacking();
   remove_own_unpack_directory();
 }
 

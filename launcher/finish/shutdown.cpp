@@ -6,6 +6,7 @@
 #include "launcher/finish/made_folder_record.h"
 #include "launcher/finish/tree_removal.h"
 #include "paths/extended_length_path.h"
+#include "payload/unpack.h"
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -67,6 +68,8 @@ void cleanup_unpack_directory(UniqueHandle child, bool may_hold_files, const Unp
 }
 
 void cleanup_unpack_directory() {
+  // A file still being written would keep its folder from going.
+  stop_unpacking();
   const bool may_hold_files = (unpack_flag_raised() || unpack_directory_created()) && !unpack_directory_kept();
   cleanup_unpack_directory(take_child_process(), may_hold_files, unpack_directory(), system_cleanup_operations());
   if (may_hold_files) forget_if_gone(unpack_directory());

@@ -1,6 +1,8 @@
 // Linux stand-ins for the platform functions that the fuzzed code calls. Files are swallowed,
 // the environment is a map, and command lines are split by the rules CommandLineToArgvW follows.
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <cwchar>
 #include <map>
 #include <string>
@@ -37,6 +39,9 @@ void close_raw_handle(RawHandle) {}
 ResourceBytes find_own_rcdata_resource(int) { return {}; }
 
 std::uint32_t last_error() { return 0; }
+void sleep_milliseconds(std::uint32_t milliseconds) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 std::uint32_t current_process_id() { return 4242; }
 std::uint64_t system_time_as_file_time() { return 133'000'000'000'000'000ull; }
 

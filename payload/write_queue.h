@@ -1,0 +1,87 @@
+// Decoded contents on their way from the decoding thread to the writing thread: a fixed set of
+// blocks, each holding whole small files or a piece of a large one, so memory stays the same
+// whatever the attached data holds.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace osvari {
+
+inline constexpr std::size_t write_block_bytes = 1 << 20;
+inline constexpr std::size_t write_block_count = 4;
+inline constexpr std::size_t pieces_per_block = 1024;
+inline constexpr std::size_t path_units_per_block = 128 * 1024;
+
+// Contents of one file, or a part of them, in a block.
+struct FilePiece {
+  std::size_t path_start = 0;   // in the block's paths, zero-terminated
+  std::size_t bytes_start = 0;  // in the block's bytes
+  std::size_t length = 0;
+  std::uint64_t entry = 0;  // the entry's place in the stream, from 0
+  bool opens = false;       // the file's first piece: it is created before this piece is written
+  bool closes = false;      // the file's last piece: it is closed after it
+};
+
+struct WriteBlock {
+  std::vector<FilePiece> pieces;
+  std::wstring paths;
+  std::unique_ptr<unsigned char[]> bytes;
+  std::size_t used = 0;
+
+  [[nodiscard]] const wchar_t* path_of(const FilePiece& piece) const { return paths.c_str() + piece.path_start; }
+  void clear() {
+    pieces.clear();
+    paths.clear();
+    used = 0;
+  }
+};
+
+// Blocks go round: the decoder takes an empty one, fills it and passes it on full; the writer
+// takes full ones in the order they were passed on and gives them back empty. Every wait ends
+// when the other side has finished, so neither can wait for the other for ever.
+class WriteQueue {
+ public:
+  // Allocates every block now; false when memory runs out (reset() then fails again).
+  bool reset();
+
+  // Decoder side. An empty block to fill; null once the writer has stopped.
+  WriteBlock* take_empty();
+  void pass_on(WriteBlock* block);
+  // No more blocks will come.
+  void close_input();
+
+  // Writer side. The next full block; null once the input is closed and all is taken, or when
+  // a stop was requested.
+  WriteBlock* take_full();
+  void give_back(WriteBlock* block);
+  // The writer has left its loop and holds no file open.
+  void mark_writer_stopped();
+
+  // Any thread: asks the writer to stop after the piece it is writing, and waits until it has
+  // stopped (at once when none is running). A stop stays requested for the life of the queue.
+  void stop_writer_and_wait();
+  bool stop_requested();
+
+  // Marks a writer as running; called before its thread starts.
+  void mark_writer_running();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<WriteBlock> blocks_;
+  std::deque<WriteBlock*> empty_;
+  std::deque<WriteBlock*> full_;
+  bool input_closed_ = false;
+  bool writer_running_ = false;
+  std::atomic<bool> stop_{false};
+};
+
+}  // namespace osvari
