@@ -91,6 +91,11 @@ void WriteQueue::stop_writer_and_wait() {
   changed_.wait(lock, [this] { return !writer_running_; });
 }
 
+bool WriteQueue::input_closed() {
+  const std::lock_guard lock(mutex_);
+  return input_closed_;
+}
+
 bool WriteQueue::stop_requested() { return stop_.load(); }
 
 }  // namespace osvari

@@ -70,6 +70,9 @@ class WriteQueue {
   void stop_writer_and_wait();
   bool stop_requested();
 
+  // True once the decoder has passed on its last block.
+  bool input_closed();
+
   // Marks a writer as running; called before its thread starts.
   void mark_writer_running();
 

@@ -1,5 +1,7 @@
 #include "tests/support/payload_builder.h"
 
+#include <algorithm>
+
 #include "tools/pack/attached_data/attached_data_format.h"
 #include "tools/pack/attached_data/cache_index_writer.h"
 
@@ -28,6 +30,41 @@ std::string cached_attached_data_for(const std::vector<TestEntry>& entries) {
   std::vector<pack::IndexedEntry> index;
   for (const TestEntry& entry : entries) index.push_back({entry.name, entry.contents.size()});
   return pack::wrap_attached_data(pack::cache_index_frame(pack::attached_data_id(frame), index) + frame);
+}
+
+// Period 251 within each 4 GiB and a step at every 4 GiB, so a position taken modulo 2^32
+// shows.
+char generated_byte(std::uint64_t offset) {
+  return static_cast<char>((offset % 251) + (offset >> 32) * 17);
+}
+
+std::string attached_data_generated(const std::vector<GeneratedEntry>& entries) {
+  std::string stream;
+  pack::FrameCompressor compressor({.level = 1}, [&](std::string_view chunk) { stream.append(chunk); });
+  std::string piece;
+  for (const GeneratedEntry& entry : entries) {
+    piece.clear();
+    pack::append_entry_prefix(piece, entry.name, entry.size);
+    compressor.write(piece);
+    for (std::uint64_t offset = 0; offset < entry.size;) {
+      const std::uint64_t count = std::min<std::uint64_t>(entry.size - offset, 1 << 20);
+      piece.resize(count);
+      // Pieces start at multiples of 1 MiB, so none spans a 4 GiB step.
+      const auto step = static_cast<unsigned>((offset >> 32) * 17);
+      unsigned remainder = static_cast<unsigned>(offset % 251);
+      for (std::uint64_t i = 0; i < count; ++i) {
+        piece[i] = static_cast<char>(remainder + step);
+        if (++remainder == 251) remainder = 0;
+      }
+      compressor.write(piece);
+      offset += count;
+    }
+  }
+  piece.clear();
+  pack::append_terminator(piece);
+  compressor.write(piece);
+  compressor.finish();
+  return pack::wrap_attached_data(stream);
 }
 
 ResourceBytes as_resource(const std::string& bytes) {

@@ -1,6 +1,7 @@
 // Attached data for tests: entries encoded, compressed and wrapped as the packing tool does.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,15 @@ std::string attached_data_for(const std::vector<TestEntry>& entries);
 
 // The same, packed for the extraction cache: the cache index before the frame.
 std::string cached_attached_data_for(const std::vector<TestEntry>& entries);
+
+// An entry whose contents are made piece by piece, so that it may be larger than memory:
+// the byte at offset i is generated_byte(i).
+struct GeneratedEntry {
+  std::u16string name;
+  std::uint64_t size = 0;
+};
+char generated_byte(std::uint64_t offset);
+std::string attached_data_generated(const std::vector<GeneratedEntry>& entries);
 
 // A view of bytes that the reader can be opened over.
 ResourceBytes as_resource(const std::string& bytes);
