@@ -54,12 +54,24 @@ std::vector<FailureCase> parent_failures() {
   const std::string decoded =
       decoded_stream({{u"main.dll", varied_bytes(300'000)}, {u"second.bin", varied_bytes(600'000, 2)}});
   const std::string frame = pack::compress_frame(decoded, {.level = 1});
+  std::vector<TestEntry> many_files = {{u"main.dll", "m"}};
+  for (int i = 0; i < 600; ++i) {
+    const std::string name = std::string("d").append(std::to_string(i % 6)).append("\\f").append(std::to_string(i));
+    many_files.push_back({std::u16string(name.begin(), name.end()), varied_bytes(4000, i)});
+  }
+  const std::string many_files_frame = pack::compress_frame(decoded_stream(many_files), {.level = 1});
   return {
       // Cut inside the second entry: the first is already on disk.
       {"decode_error_part_way", "KAY" + frame.substr(0, frame.size() * 3 / 4), L"",
        "Error, couldn't decode attached data.\n"},
       {"unsafe_name_after_a_written_entry",
        attached_data_for({{u"main.dll", varied_bytes(1000)}, {u"..\\escaped.txt", "x"}}), L"", ""},
+      // The writing thread fails: a folder is needed where a file was written.
+      {"file_where_a_folder_is_needed", attached_data_for({{u"main.dll", "m"}, {u"x", "file"}, {u"x\\y.txt", "y"}}),
+       L"", ""},
+      // Cut after hundreds of files, which the writing thread is still creating.
+      {"decode_error_while_files_are_written", "KAY" + many_files_frame.substr(0, many_files_frame.size() * 3 / 4),
+       L"", "Error, couldn't decode attached data.\n"},
       // The child's command line, with the full module path as argv[0], passes 32,767 units.
       {"internal_limit_at_the_launch", attached_data_for(hosted_application()), L" " + std::wstring(32'760, L'x'),
        ""},

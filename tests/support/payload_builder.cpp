@@ -44,8 +44,12 @@ std::string attached_data_generated(const std::vector<GeneratedEntry>& entries) 
   std::string piece;
   for (const GeneratedEntry& entry : entries) {
     piece.clear();
-    pack::append_entry_prefix(piece, entry.name, entry.size);
+    pack::append_entry_prefix(piece, entry.name, entry.literal.empty() ? entry.size : entry.literal.size());
     compressor.write(piece);
+    if (!entry.literal.empty()) {
+      compressor.write(entry.literal);
+      continue;
+    }
     for (std::uint64_t offset = 0; offset < entry.size;) {
       const std::uint64_t count = std::min<std::uint64_t>(entry.size - offset, 1 << 20);
       piece.resize(count);

@@ -26,10 +26,11 @@ std::string attached_data_for(const std::vector<TestEntry>& entries);
 std::string cached_attached_data_for(const std::vector<TestEntry>& entries);
 
 // An entry whose contents are made piece by piece, so that it may be larger than memory:
-// the byte at offset i is generated_byte(i).
+// the byte at offset i is generated_byte(i); or, when `literal` is given, those bytes.
 struct GeneratedEntry {
   std::u16string name;
   std::uint64_t size = 0;
+  std::string literal{};
 };
 char generated_byte(std::uint64_t offset);
 std::string attached_data_generated(const std::vector<GeneratedEntry>& entries);
