@@ -181,6 +181,7 @@ enum class FillResult { placed, another_run_placed_first, run_from_fill };
 FillResult fill(const CachePlaces& places, const CacheIndex& index) {
   create_fresh_folder_below(places.root);
   adopt_fresh_unpack_directory();
+  sweep_beside(std::wstring(unpack_directory().view()));
   install_console_control_handler();
 
   unpack_planned(UnpackPlan{index.entries});

@@ -81,17 +81,27 @@ std::vector<std::wstring> sweep_finished_runs(const std::wstring& temp_directory
   return swept;
 }
 
-void mark_and_sweep(const std::wstring& unpack_directory) {
+void mark_in_use(const std::wstring& unpack_directory) {
+  const std::size_t separator = unpack_directory.find_last_of(L'\\');
+  if (separator == std::wstring::npos) return;
+  record_made_folder(extended_length_path(full_path_name(unpack_directory.c_str())));
+  in_use_mark() = create_inheritable_named_event(in_use_mark_name(unpack_directory.substr(separator + 1)).c_str());
+}
+
+void sweep_beside(const std::wstring& unpack_directory) {
   const std::size_t separator = unpack_directory.find_last_of(L'\\');
   if (separator == std::wstring::npos) return;
   const std::wstring own_name = unpack_directory.substr(separator + 1);
-  record_made_folder(extended_length_path(full_path_name(unpack_directory.c_str())));
-  in_use_mark() = create_inheritable_named_event(in_use_mark_name(own_name).c_str());
   // With its backslash, so that a directory at the root of a drive stays the root.
   std::wstring temp_directory = extended_length_path(full_path_name(unpack_directory.substr(0, separator + 1).c_str()));
   while (temp_directory.ends_with(L'\\')) temp_directory.pop_back();
   const std::unique_ptr<SweepOperations> system = make_system_sweep_operations();
   (void)sweep_finished_runs(temp_directory, own_name, *system);
+}
+
+void mark_and_sweep(const std::wstring& unpack_directory) {
+  mark_in_use(unpack_directory);
+  sweep_beside(unpack_directory);
 }
 
 }  // namespace osvari

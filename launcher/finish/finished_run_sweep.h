@@ -55,8 +55,15 @@ bool is_run_over(const std::wstring& directory_name, const UnpackDirectoryName& 
 std::vector<std::wstring> sweep_finished_runs(const std::wstring& temp_directory, std::wstring_view own_name,
                                               SweepOperations& system);
 
-// Parent role, once its own directory exists: records it as made by this launcher, marks it
-// in use for the life of this process and its descendants, then sweeps its temporary directory.
+// Parent role, once its own directory exists: records it as made by this launcher and marks it
+// in use for the life of this process and of the descendants it starts with inherited handles
+// from then on.
+void mark_in_use(const std::wstring& unpack_directory);
+
+// Sweeps the temporary directory that holds `unpack_directory`, which it leaves alone.
+void sweep_beside(const std::wstring& unpack_directory);
+
+// Both, one after the other.
 void mark_and_sweep(const std::wstring& unpack_directory);
 
 }  // namespace osvari

@@ -80,7 +80,7 @@ void adopt_fresh_unpack_directory() {
   set_action_before_failure_exit(remove_unpack_directory_after_failure);
   // Listed as known, so unpacking never asks the system about the directory again.
   (void)ensure_directory(unpack_directory().c_str());
-  mark_and_sweep(std::wstring(unpack_directory().view()));
+  mark_in_use(std::wstring(unpack_directory().view()));
 }
 
 }  // namespace osvari

@@ -47,8 +47,9 @@ enum class FreshDirectoryResult { created, not_expanded, failed };
 FreshDirectoryResult create_fresh_unpack_directory(UnpackDirectory& directory, FreshDirectoryOperations& system);
 
 // Once the run's directory (unpack_directory()) has been created: from then on it goes with the
-// run however the run ends (a failure exit lets go of the file being written and removes it),
-// it is marked in use and the finished runs beside it are swept.
+// run however the run ends (a failure exit lets go of the file being written and removes it)
+// and it is marked in use. The sweep of the finished runs beside it (sweep_beside) is left to the
+// caller, which runs it where it holds nothing up.
 void adopt_fresh_unpack_directory();
 
 }  // namespace osvari

@@ -28,7 +28,7 @@ const OwnModulePath& own_module_path() {
   return path;
 }
 
-std::uint32_t launch_child() {
+std::uint32_t launch_child(const std::function<void()>& while_child_starts) {
   const OwnModulePath& application = own_module_path();
   // Read now, so whatever this process received (console, files, pipes or nothing) goes on.
   const StandardHandles handles = standard_handles();
@@ -40,6 +40,7 @@ std::uint32_t launch_child() {
   // The console control handler gets a handle of its own, so that this thread can keep waiting
   // on its handle whatever the handler does with the other one.
   publish_child_process(duplicate_handle(child.get()));
+  if (while_child_starts) while_child_starts();
   wait_for_object(child.get(), infinite_wait);
   std::uint32_t exit_code = 1;
   if (!get_process_exit_code(child.get(), exit_code)) exit_code = 1;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "base/bounded_wide_string.h"
 
@@ -18,7 +19,8 @@ const OwnModulePath& own_module_path();
 // Starts the own executable with the rebuilt command line and this process's standard handles,
 // waits for it without a time limit, removes the unpack directory and returns the child's exit
 // code, all 32 bits (1 when it cannot be read). Ends the process with exit code 2 when the
-// child cannot be started; the unpack directory then stays.
-std::uint32_t launch_child();
+// child cannot be started; the unpack directory then stays. `while_child_starts`, when given,
+// runs once the child has been created, before the wait: work that need not hold it up.
+std::uint32_t launch_child(const std::function<void()>& while_child_starts = {});
 
 }  // namespace osvari

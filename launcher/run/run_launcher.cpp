@@ -23,7 +23,7 @@ namespace osvari {
 namespace {
 
 // Parent role: creates the unpack directory, which from then on goes away with the run however
-// the run ends, marks it in use and clears away what finished runs left.
+// the run ends, and marks it in use.
 void take_fresh_unpack_directory() {
   switch (create_fresh_unpack_directory(unpack_directory(), system_fresh_directory_operations())) {
     case FreshDirectoryResult::created:
@@ -70,7 +70,8 @@ int run_launcher() {
   confirm_attached_data_end();
   close_attached_data();
   set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
-  return static_cast<int>(launch_child());
+  // What finished runs left is cleared while the child loads, not before it starts.
+  return static_cast<int>(launch_child([] { sweep_beside(std::wstring(unpack_directory().view())); }));
 }
 
 }  // namespace osvari

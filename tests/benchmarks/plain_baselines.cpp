@@ -131,6 +131,21 @@ std::size_t plain_unpack(std::string_view attached_data, const std::wstring& dir
   }
 }
 
+void decode_only(std::string_view attached_data) {
+  PlainDecoder decoder(attached_data);
+  for (;;) {
+    std::size_t units = 0;
+    for (char16_t unit = 0;; ++units) {
+      decoder.read(&unit, sizeof unit);
+      if (unit == 0) break;
+    }
+    if (units == 0) return;
+    std::uint64_t size = 0;
+    decoder.read(&size, sizeof size);
+    while (size > 0) size -= decoder.take(static_cast<std::size_t>(std::min<std::uint64_t>(size, 1 << 20))).size();
+  }
+}
+
 std::size_t plain_remove(const std::wstring& directory) {
   std::wstring path = directory;
   const std::size_t removed = remove_below(path);

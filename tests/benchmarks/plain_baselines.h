@@ -13,6 +13,10 @@ namespace osvari::benchmark {
 // Returns the number of files written.
 std::size_t plain_unpack(std::string_view attached_data, const std::wstring& directory);
 
+// Decodes the attached data as plain_unpack does and drops the bytes: what decoding alone costs,
+// to tell it from file handling. Not a baseline.
+void decode_only(std::string_view attached_data);
+
 // Removes `directory` and everything below it with FindFirstFileExW / DeleteFileW /
 // RemoveDirectoryW; returns the number of files removed.
 std::size_t plain_remove(const std::wstring& directory);
