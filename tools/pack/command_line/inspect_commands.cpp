@@ -6,6 +6,7 @@
 #include "tools/pack/attached_data/attached_data_source.h"
 #include "tools/pack/attached_data/attached_data_walk.h"
 #include "tools/pack/inputs/entry_name_check.h"
+#include "tools/pack/inputs/entry_name_collisions.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/output_files/extraction_folder.h"
 #include "tools/pack/pack_error.h"
@@ -22,6 +23,7 @@ std::string right_aligned(std::uint64_t value, std::size_t width) {
 // The walk of --verify and the first pass of --extract: every name as the launcher would take it.
 WalkSummary verify_walk(const AttachedDataSource& source) {
   std::uint64_t index = 0;
+  EntryNameCollisions collisions;
   EntryHandlers handlers;
   handlers.begin = [&](std::u16string_view name, std::uint64_t) {
     ++index;
@@ -32,6 +34,21 @@ WalkSummary verify_walk(const AttachedDataSource& source) {
     }
     if (index == 1 && !ends_in_dll(name))
       fail_bad_input(where + ": the main library's name does not end in \".dll\"");
+    // Caught here, before --extract writes anything: one entry would overwrite another, or stop
+    // it from being written halfway through.
+    if (const auto collision = collisions.add(name)) {
+      const std::string other = "entry " + std::to_string(collision->earlier + 1) + " \"" +
+                                printable_entry_name(collisions.name(collision->earlier)) + "\"";
+      switch (collision->kind) {
+        case NameCollisionKind::same_name:
+          fail_bad_input(where + ": the name is already " + other);
+        case NameCollisionKind::letter_case:
+          fail_bad_input(where + ": the name differs only in letter case from " + other);
+        case NameCollisionKind::file_is_folder:
+          fail_bad_input(where + (collision->earlier_is_the_file ? ": a folder on its path is the file " + other
+                                                                 : ": the name is a folder on the path of " + other));
+      }
+    }
   };
   return walk_attached_data(source, handlers);
 }

@@ -79,9 +79,14 @@ PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, cons
   // The launcher's own version information names the launcher; the output gets its own.
   const VersionInformation version{utf16_of(options.company), utf16_of(options.product), utf16_of(options.version),
                                    output.filename().u16string()};
+  std::optional<std::string> version_block = build_version_resource(version);
+  if (!version_block) {
+    fail_bad_input("the version information is too long: company, product, version and file name must fit in " +
+                   std::to_string(max_version_resource_size) + " bytes of version resource");
+  }
   resources.remove_type(resource_id(resource_type_version));
   resources.add({resource_id(resource_type_version), resource_id(1), resource_id(language_english_us),
-                 build_version_resource(version)});
+                 std::move(*version_block)});
   return std::move(*executable);
 }
 

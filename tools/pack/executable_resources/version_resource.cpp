@@ -66,7 +66,7 @@ std::optional<std::array<std::uint16_t, 4>> version_numbers(std::u16string_view 
   return numbers;
 }
 
-std::string build_version_resource(const VersionInformation& information) {
+std::optional<std::string> build_version_resource(const VersionInformation& information) {
   const auto numbers = version_numbers(information.version).value_or(std::array<std::uint16_t, 4>{});
   const std::uint32_t most_significant = (std::uint32_t{numbers[0]} << 16) | numbers[1];
   const std::uint32_t least_significant = (std::uint32_t{numbers[2]} << 16) | numbers[3];
@@ -103,8 +103,11 @@ std::string build_version_resource(const VersionInformation& information) {
       node(u"StringFileInfo", {}, 0, text_value, {node(u"040904B0", {}, 0, text_value, strings)});
   const std::string var_file_info =
       node(u"VarFileInfo", {}, 0, text_value, {node(u"Translation", translation, 4, binary_value)});
-  return node(u"VS_VERSION_INFO", fixed, static_cast<std::uint16_t>(fixed.size()), binary_value,
-              {string_file_info, var_file_info});
+  std::string block = node(u"VS_VERSION_INFO", fixed, static_cast<std::uint16_t>(fixed.size()), binary_value,
+                           {string_file_info, var_file_info});
+  // Every node lies within the block, so a block that fits means every length field fits.
+  if (block.size() > max_version_resource_size) return std::nullopt;
+  return block;
 }
 
 }  // namespace osvari::pack

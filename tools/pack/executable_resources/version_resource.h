@@ -20,8 +20,12 @@ struct VersionInformation {
 // ("2.1.0-rc3" gives 2.1.0.3); nothing when there is no digit or a number exceeds 65535.
 std::optional<std::array<std::uint16_t, 4>> version_numbers(std::u16string_view text);
 
+// Each node of the block starts with its length in 16 bits.
+inline constexpr std::size_t max_version_resource_size = 0xFFFF;
+
 // A complete VS_VERSIONINFO block: the fixed part (an application for Windows NT), U.S. English
-// strings in UTF-16 (block 040904B0) and the matching translation.
-std::string build_version_resource(const VersionInformation& information);
+// strings in UTF-16 (block 040904B0) and the matching translation. Nothing when the texts make
+// it longer than max_version_resource_size.
+std::optional<std::string> build_version_resource(const VersionInformation& information);
 
 }  // namespace osvari::pack

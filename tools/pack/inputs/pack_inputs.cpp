@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
-#include <map>
 #include <system_error>
 
+#include "tools/pack/inputs/entry_name_collisions.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
 
@@ -54,28 +54,24 @@ void add_directory(const fs::path& directory, std::vector<fs::path>& components,
 // in case would land in one file, and a file named like a folder of another entry would keep
 // that entry from being written.
 void check_names_are_distinct_on_windows(const std::vector<PackEntry>& entries) {
-  std::map<std::u16string, const PackEntry*> files;
-  std::map<std::u16string, const PackEntry*> folders;
-  const auto fail_same = [](const PackEntry& a, const PackEntry& b) {
-    if (a.name == b.name) {
-      fail_bad_input("two inputs give the entry name \"" + utf16_to_utf8(a.name) + "\": " + display_path(a.source) +
-                     " and " + display_path(b.source));
-    }
-    fail_bad_input("entry names differ only in letter case, \"" + utf16_to_utf8(a.name) + "\" and \"" +
-                   utf16_to_utf8(b.name) + "\": " + display_path(a.source) + " and " + display_path(b.source));
-  };
+  EntryNameCollisions collisions;
   for (const PackEntry& entry : entries) {
-    const std::u16string folded = fold_letter_case(entry.name);
-    if (const auto [found, added] = files.emplace(folded, &entry); !added) fail_same(*found->second, entry);
-    for (std::size_t end = folded.find(u'\\'); end != std::u16string::npos; end = folded.find(u'\\', end + 1)) {
-      folders.emplace(folded.substr(0, end), &entry);
-    }
-  }
-  for (const auto& [folded, entry] : files) {
-    if (const auto folder = folders.find(folded); folder != folders.end()) {
-      fail_bad_input("entry name \"" + utf16_to_utf8(entry->name) + "\" is also a folder of \"" +
-                     utf16_to_utf8(folder->second->name) + "\": " + display_path(entry->source) + " and " +
-                     display_path(folder->second->source));
+    const std::optional<NameCollision> collision = collisions.add(entry.name);
+    if (!collision) continue;
+    const PackEntry& earlier = entries[collision->earlier];
+    const PackEntry& file = collision->earlier_is_the_file ? earlier : entry;
+    const PackEntry& folder = collision->earlier_is_the_file ? entry : earlier;
+    const std::string sources = ": " + display_path(earlier.source) + " and " + display_path(entry.source);
+    switch (collision->kind) {
+      case NameCollisionKind::same_name:
+        fail_bad_input("two inputs give the entry name \"" + utf16_to_utf8(entry.name) + "\"" + sources);
+      case NameCollisionKind::letter_case:
+        fail_bad_input("entry names differ only in letter case, \"" + utf16_to_utf8(earlier.name) + "\" and \"" +
+                       utf16_to_utf8(entry.name) + "\"" + sources);
+      case NameCollisionKind::file_is_folder:
+        fail_bad_input("entry name \"" + utf16_to_utf8(file.name) + "\" is also a folder of \"" +
+                       utf16_to_utf8(folder.name) + "\": " + display_path(file.source) + " and " +
+                       display_path(folder.source));
     }
   }
 }

@@ -9,9 +9,9 @@
 #include "tools/pack/pack_error.h"
 
 #ifdef _WIN32
-#include <fstream>
+#include <algorithm>
 
-#include "platform/win32.h"
+#include "platform/files.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,6 +44,11 @@ std::string joined(const fs::path& directory, const std::vector<std::u16string>&
   return text;
 }
 
+// Where a file is written until it is complete. A name that is taken (a left-over, a link
+// someone planted) is passed over, never opened or removed.
+std::string temporary_name(std::uint32_t attempt) { return ".osvari-extract-" + std::to_string(attempt) + ".partial"; }
+constexpr std::uint32_t temporary_name_attempts = 100;
+
 [[noreturn]] void fail_link(const std::string& path) {
   fail_bad_input("refusing to write through " + path + ": it is a link, which could lead outside the folder");
 }
@@ -52,13 +57,24 @@ std::string joined(const fs::path& directory, const std::vector<std::u16string>&
 
 #ifdef _WIN32
 
-// Windows: each folder on the way is asked for its attributes; a reparse point (a symbolic
-// link or junction, also a Unix link seen through Wine) is never entered.
+// Windows: each folder on the way is asked for its attributes, and a reparse point (a symbolic
+// link or junction, also a Unix link seen through Wine) is never entered. Files are made anew
+// under a name nothing has, with create-new semantics that refuse a link, and renamed into place,
+// which replaces a link of that name instead of writing through it.
 struct ExtractionFolder::State {
   fs::path root;
   fs::path target;
   fs::path temporary;
-  std::ofstream file;
+  std::string target_text;
+  UniqueFileHandle file;
+  std::uint32_t next_temporary = 0;
+
+  void abandon_file() {
+    if (!file.is_valid()) return;
+    file.reset();
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+  }
 };
 
 ExtractionFolder::ExtractionFolder(const fs::path& directory) : state_(std::make_unique<State>()) {
@@ -68,50 +84,53 @@ ExtractionFolder::ExtractionFolder(const fs::path& directory) : state_(std::make
   state_->root = directory;
 }
 
-ExtractionFolder::~ExtractionFolder() {
-  if (state_->file.is_open()) {
-    state_->file.close();
-    std::error_code ignored;
-    fs::remove(state_->temporary, ignored);
-  }
-}
+ExtractionFolder::~ExtractionFolder() { state_->abandon_file(); }
 
 void ExtractionFolder::begin(std::u16string_view name) {
   const std::vector<std::u16string> components = split_entry_name(name);
   fs::path folder = state_->root;
   for (std::size_t i = 0; i + 1 < components.size(); ++i) {
     folder /= std::wstring(components[i].begin(), components[i].end());
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-      if (!CreateDirectoryW(folder.c_str(), nullptr)) {
+    const std::optional<std::uint32_t> attributes = file_attributes(folder.c_str());
+    if (!attributes) {
+      if (create_directory(folder.c_str()) != CreateDirectoryResult::created) {
         fail_bad_input("cannot create " + joined(state_->root, components, i + 1));
       }
       continue;
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) fail_link(joined(state_->root, components, i + 1));
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((*attributes & attribute_reparse_point) != 0) fail_link(joined(state_->root, components, i + 1));
+    if ((*attributes & attribute_directory) == 0) {
       fail_bad_input("cannot create a folder where the file " + joined(state_->root, components, i + 1) + " is");
     }
   }
   const std::u16string& leaf = components.back();
   state_->target = folder / std::wstring(leaf.begin(), leaf.end());
-  state_->temporary = folder / L".osvari-extract-partial";
-  state_->file.open(state_->temporary, std::ios::binary | std::ios::trunc);
-  if (!state_->file) fail_bad_input("cannot create " + display_path(state_->temporary));
+  state_->target_text = joined(state_->root, components, components.size());
+  for (std::uint32_t attempt = 0; attempt < temporary_name_attempts && !state_->file.is_valid(); ++attempt) {
+    state_->temporary = folder / temporary_name(state_->next_temporary++);
+    state_->file = create_new_file(state_->temporary.c_str());
+  }
+  if (!state_->file.is_valid()) fail_bad_input("cannot create a file beside " + state_->target_text);
 }
 
 void ExtractionFolder::write(std::string_view bytes) {
-  state_->file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!state_->file) fail_bad_input("cannot write " + display_path(state_->temporary));
+  while (!bytes.empty()) {
+    const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), 1U << 30));
+    std::uint32_t written = 0;
+    if (!write_file(state_->file.get(), bytes.data(), chunk, written) || written == 0) {
+      state_->abandon_file();
+      fail_bad_input("cannot write " + state_->target_text);
+    }
+    bytes.remove_prefix(written);
+  }
 }
 
 void ExtractionFolder::finish() {
-  state_->file.close();
-  if (!state_->file) fail_bad_input("cannot write " + display_path(state_->temporary));
-  if (!MoveFileExW(state_->temporary.c_str(), state_->target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  state_->file.reset();
+  if (!move_replacing(state_->temporary.c_str(), state_->target.c_str())) {
     std::error_code ignored;
     fs::remove(state_->temporary, ignored);
-    fail_bad_input("cannot write " + display_path(state_->target));
+    fail_bad_input("cannot write " + state_->target_text);
   }
 }
 
@@ -136,6 +155,7 @@ struct ExtractionFolder::State {
   std::string target;
   std::string temporary;
   std::string target_text;
+  std::uint32_t next_temporary = 0;
 
   void close_file() {
     if (file_descriptor >= 0) ::close(file_descriptor);
@@ -198,11 +218,12 @@ void ExtractionFolder::begin(std::u16string_view name) {
   state_->folder_descriptor = folder;
   state_->target = utf16_to_utf8(components.back());
   state_->target_text = joined(state_->root, components, components.size());
-  state_->temporary = ".osvari-extract-" + std::to_string(::getpid()) + ".partial";
-  // Whatever has this name (a left-over, a planted link) goes; the file is made anew.
-  ::unlinkat(folder, state_->temporary.c_str(), 0);
-  state_->file_descriptor =
-      ::openat(folder, state_->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  for (std::uint32_t attempt = 0; attempt < temporary_name_attempts; ++attempt) {
+    state_->temporary = temporary_name(state_->next_temporary++);
+    state_->file_descriptor =
+        ::openat(folder, state_->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (state_->file_descriptor >= 0 || errno != EEXIST) break;
+  }
   if (state_->file_descriptor < 0) fail_system("cannot create a file beside " + state_->target_text, errno);
 }
 

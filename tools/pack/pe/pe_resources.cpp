@@ -33,13 +33,16 @@ bool resource_less(const Resource& a, const Resource& b) {
 
 class DirectoryReader {
  public:
-  DirectoryReader(std::string_view directory, const ImageBytesAt& bytes_at)
-      : directory_(directory), bytes_at_(bytes_at), entries_left_(directory.size() / directory_entry_size) {}
+  DirectoryReader(std::string_view directory, const ImageBytesAt& bytes_at, std::uint64_t byte_limit)
+      : directory_(directory),
+        bytes_at_(bytes_at),
+        entries_left_(directory.size() / directory_entry_size),
+        bytes_left_(byte_limit) {}
 
   ResourceTable read() {
     ResourceKey keys[3];
     read_directory(0, 0, keys);
-    return std::move(table_);
+    return ResourceTable(std::move(resources_));
   }
 
  private:
@@ -78,14 +81,22 @@ class DirectoryReader {
       const std::uint32_t size = u32(target + 4);
       const auto data = bytes_at_(rva, size);
       if (!data) throw ImageFormatError("a resource's data lies outside the file");
-      table_.add({keys[0], keys[1], keys[2], std::string(*data), u32(target + 8)});
+      // Every leaf gets its own copy of its keys and data; entries that share them must not
+      // make that more than the file holds.
+      const std::uint64_t copied = data->size() + 2 * (keys[0].text.size() + keys[1].text.size() + keys[2].text.size());
+      if (copied > bytes_left_) {
+        throw ImageFormatError("the resource directory lists more data than the file holds (entries share their bytes)");
+      }
+      bytes_left_ -= copied;
+      resources_.push_back({keys[0], keys[1], keys[2], std::string(*data), u32(target + 8)});
     }
   }
 
   std::string_view directory_;
   const ImageBytesAt& bytes_at_;
   std::size_t entries_left_;
-  ResourceTable table_;
+  std::uint64_t bytes_left_;
+  std::vector<Resource> resources_;
 };
 
 
@@ -119,6 +130,15 @@ std::vector<const Resource*> ResourceTable::find(const ResourceKey& type, const 
   return found;
 }
 
+ResourceTable::ResourceTable(std::vector<Resource> resources) : resources_(std::move(resources)) {
+  // As if added one by one: of several with the same type, name and language the last stays.
+  std::stable_sort(resources_.begin(), resources_.end(), resource_less);
+  const auto last_of_each = std::unique(resources_.rbegin(), resources_.rend(), [](const Resource& a, const Resource& b) {
+    return !resource_less(a, b) && !resource_less(b, a);
+  });
+  resources_.erase(resources_.begin(), last_of_each.base());
+}
+
 void ResourceTable::add(Resource resource) {
   const auto place = std::lower_bound(resources_.begin(), resources_.end(), resource, resource_less);
   if (place != resources_.end() && !resource_less(resource, *place)) {
@@ -140,8 +160,9 @@ void ResourceTable::remove_type(const ResourceKey& type) {
   std::erase_if(resources_, [&](const Resource& r) { return r.type == type; });
 }
 
-ResourceTable read_resource_directory(std::string_view directory, const ImageBytesAt& bytes_at) {
-  return DirectoryReader(directory, bytes_at).read();
+ResourceTable read_resource_directory(std::string_view directory, const ImageBytesAt& bytes_at,
+                                      std::uint64_t byte_limit) {
+  return DirectoryReader(directory, bytes_at, byte_limit).read();
 }
 
 ResourceTable read_resources(std::string_view image, const PeHeaders& headers) {
@@ -154,7 +175,8 @@ ResourceTable read_resources(std::string_view image, const PeHeaders& headers) {
                                    const auto offset = headers.file_offset(rva, size);
                                    if (!offset) return std::nullopt;
                                    return image.substr(*offset, size);
-                                 });
+                                 },
+                                 image.size());
 }
 
 std::string write_resource_section(const ResourceTable& table, std::uint32_t section_rva) {

@@ -43,6 +43,10 @@ struct Resource {
 
 class ResourceTable {
  public:
+  ResourceTable() = default;
+  // Sorts `resources`; of several with the same type, name and language the last stays.
+  explicit ResourceTable(std::vector<Resource> resources);
+
   // Sorted by type, name and language.
   const std::vector<Resource>& resources() const { return resources_; }
   std::vector<const Resource*> find(const ResourceKey& type, const ResourceKey& name) const;
@@ -62,8 +66,11 @@ class ResourceTable {
 using ImageBytesAt = std::function<std::optional<std::string_view>(std::uint32_t rva, std::uint32_t size)>;
 
 // Reads the three-level tree whose root directory begins `directory` (the section's bytes from
-// there to the section's end). Throws ImageFormatError for anything out of bounds or malformed.
-ResourceTable read_resource_directory(std::string_view directory, const ImageBytesAt& bytes_at);
+// there to the section's end). Throws ImageFormatError for anything out of bounds or malformed,
+// and when the copies of names and data would exceed `byte_limit` bytes (the file's size), so
+// that many entries pointing at one large blob cannot make memory grow past it.
+ResourceTable read_resource_directory(std::string_view directory, const ImageBytesAt& bytes_at,
+                                      std::uint64_t byte_limit);
 
 // The resource tree of `image`, whose headers are `headers`; empty when it has none.
 ResourceTable read_resources(std::string_view image, const PeHeaders& headers);

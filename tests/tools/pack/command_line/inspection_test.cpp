@@ -157,6 +157,28 @@ TEST_F(Inspection, ReadsBackWhatPackingWithALauncherWrote) {
   EXPECT_TRUE(read_file(folder / "extracted/app.dll") == main_library);
 }
 
+TEST_F(Inspection, ReadsAHostileResourceTreeInMemoryBoundedByTheFileSize) {
+  // 4,000 leaves all pointing at one 4 MiB blob: copied per leaf that would be 16 GB; the tool
+  // runs under a 1 GiB address-space limit, so it must refuse without trying.
+  constexpr std::uint64_t limit = 1ULL << 30;
+  const std::string hostile = build_executable_image(
+      {.resources = [](std::uint32_t rva) { return resources_sharing_one_blob(rva, 4000, 4 << 20); }});
+  for (const char* option : {"--list", "--verify"}) {
+    write_file(folder / "hostile.exe", hostile);
+    const PackRun run = run_pack({option, (folder / "hostile.exe").string()}, false, folder / "cwd", {}, limit);
+    EXPECT_EQ(run.exit_code, 1) << option;
+    EXPECT_NE(run.errors.find("lists more data than the file holds"), std::string::npos) << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+  }
+  // The same tree with one leaf is read, under the same limit: its resource 27 holds the blob.
+  write_file(folder / "one.exe", build_executable_image({.resources = [](std::uint32_t rva) {
+                                   return resources_sharing_one_blob(rva, 1, 4 << 20);
+                                 }}));
+  const PackRun one = run_pack({"--list", (folder / "one.exe").string()}, false, folder / "cwd", {}, limit);
+  EXPECT_EQ(one.exit_code, 1);
+  EXPECT_NE(one.errors.find("no attached data header"), std::string::npos) << one.errors;
+}
+
 TEST_F(Inspection, VerifiesGoodDataWithAndWithoutChecksumAndAcrossTwoFrames) {
   const std::string decoded = decoded_stream(sample);
   // An entry split between two frames still reads as one stream.
@@ -320,6 +342,50 @@ TEST_F(Inspection, RefusesNamesTheLauncherWouldNotUnpackAndExtractsNothing) {
       << not_a_dll.errors;
 }
 
+TEST_F(Inspection, RefusesNamesWindowsTakesForOneFileAndExtractsNothing) {
+  const struct {
+    const char* description;
+    Entries entries;
+    std::string message;
+  } cases[] = {
+      {"the same name twice",
+       {{u"app.dll", main_library}, {u"a.txt", "1"}, {u"a.txt", "2"}},
+       "entry 3 \"a.txt\": the name is already entry 2 \"a.txt\""},
+      {"names that differ in letter case",
+       {{u"app.dll", main_library}, {u"Notes.TXT", "1"}, {u"notes.txt", "2"}},
+       "entry 3 \"notes.txt\": the name differs only in letter case from entry 2 \"Notes.TXT\""},
+      {"letter case beyond ASCII",
+       {{u"app.dll", main_library}, {u"\u00E9t\u00E9\\\u0436.txt", "1"}, {u"\u00C9T\u00C9\\\u0416.TXT", "2"}},
+       "the name differs only in letter case from entry 2"},
+      {"the main library again in capitals",
+       {{u"app.dll", main_library}, {u"APP.DLL", main_library}},
+       "entry 2 \"APP.DLL\": the name differs only in letter case from entry 1 \"app.dll\""},
+      {"a file, then a folder of that name",
+       {{u"app.dll", main_library}, {u"data", "file"}, {u"Data\\inner.txt", "below"}},
+       "entry 3 \"Data\\inner.txt\": a folder on its path is the file entry 2 \"data\""},
+      {"a folder, then a file of that name",
+       {{u"app.dll", main_library}, {u"x\\y\\z.txt", "deep"}, {u"X\\Y", "file"}},
+       "entry 3 \"X\\Y\": the name is a folder on the path of entry 2 \"x\\y\\z.txt\""},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.description);
+    const std::string bytes = attached(decoded_stream(test.entries));
+    for (const char* option : {"--verify", "--extract"}) {
+      std::vector<std::string> options = {option};
+      if (option == std::string("--extract")) options.push_back(extracted());
+      const PackRun run = inspect(options, bytes);
+      EXPECT_EQ(run.exit_code, 1) << option;
+      EXPECT_NE(run.errors.find(test.message), std::string::npos) << option << ": " << run.errors;
+      EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
+    }
+    EXPECT_FALSE(fs::exists(extracted())) << "extraction began";
+    expect_canaries_intact();
+  }
+  // Listing shows what is there, collisions included.
+  const PackRun listed = inspect({"--list"}, attached(decoded_stream(cases[0].entries)));
+  EXPECT_EQ(listed.exit_code, 0) << listed.errors;
+}
+
 TEST_F(Inspection, ExtractsEveryEntryByteForByteAndReplacesOlderFiles) {
   write_file(folder / "extracted/config.ini", "old contents");
   const PackRun run = inspect({"--extract", extracted()}, attached(decoded_stream(sample), true));
@@ -335,6 +401,63 @@ TEST_F(Inspection, ExtractsEveryEntryByteForByteAndReplacesOlderFiles) {
   for (const auto& item : fs::recursive_directory_iterator(folder / "extracted")) files += item.is_regular_file();
   EXPECT_EQ(files, sample.size()) << "a temporary file was left behind";
   expect_canaries_intact();
+}
+
+TEST_F(Inspection, ExtractionNeverWritesThroughALinkAtAnyNameItWrites) {
+  // Every name --extract writes: each file, each folder on the way, and the temporary names it
+  // writes a file under until it is complete (.osvari-extract-N.partial, N from 0).
+  enum class Outcome { extracted_link_replaced, extracted_link_kept, refused };
+  const struct {
+    const char* planted;  // relative to the extraction folder
+    bool to_folder;
+    Outcome outcome;
+  } cases[] = {
+      {"app.dll", false, Outcome::extracted_link_replaced},
+      {"config.ini", false, Outcome::extracted_link_replaced},
+      {"nested/deeper/notes.txt", false, Outcome::extracted_link_replaced},
+      {"nested", true, Outcome::refused},
+      {"nested/deeper", true, Outcome::refused},
+      {".osvari-extract-0.partial", false, Outcome::extracted_link_kept},
+      {".osvari-extract-1.partial", false, Outcome::extracted_link_kept},
+      {"nested/deeper/.osvari-extract-3.partial", false, Outcome::extracted_link_kept},
+      {".osvari-extract-0.partial", true, Outcome::extracted_link_kept},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.planted);
+    fs::remove_all(extracted());
+    const fs::path link = folder / "extracted" / test.planted;
+    fs::create_directories(link.parent_path());
+    if (test.to_folder) {
+      fs::create_directory_symlink(folder / "outside", link);
+    } else {
+      fs::create_symlink(folder / "outside/canary.txt", link);
+    }
+    const PackRun run = inspect({"--extract", extracted()}, attached(decoded_stream(sample)));
+    switch (test.outcome) {
+      case Outcome::extracted_link_replaced:
+        EXPECT_EQ(run.exit_code, 0) << run.errors;
+        EXPECT_FALSE(fs::is_symlink(link));
+        break;
+      case Outcome::extracted_link_kept:
+        EXPECT_EQ(run.exit_code, 0) << run.errors;
+        EXPECT_TRUE(fs::is_symlink(link));
+        break;
+      case Outcome::refused:
+        EXPECT_EQ(run.exit_code, 1);
+        EXPECT_NE(run.errors.find("it is a link, which could lead outside the folder"), std::string::npos)
+            << run.errors;
+        EXPECT_TRUE(fs::is_symlink(link));
+        break;
+    }
+    if (test.outcome != Outcome::refused) {
+      for (const auto& [name, contents] : sample) {
+        std::string relative = pack::utf16_to_utf8(name);
+        std::replace(relative.begin(), relative.end(), '\\', '/');
+        EXPECT_TRUE(read_file(folder / "extracted" / relative) == contents) << relative;
+      }
+    }
+    expect_canaries_intact();
+  }
 }
 
 TEST_F(Inspection, ExtractionNeverFollowsALinkPlantedInTheFolder) {

@@ -230,6 +230,16 @@ TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
        2,
        "--version needs numbers from 0 to 65535"},
       {"an empty company", [](const fs::path&) {}, {"--company="}, 2, "--company needs a value"},
+      {"a company name longer than the version resource holds",
+       [](const fs::path&) {},
+       {"--company", std::string(40000, 'c')},
+       1,
+       "the version information is too long"},
+      {"a version text longer than the version resource holds",
+       [](const fs::path&) {},
+       {"--version", "1.2-" + std::string(20000, 'v')},
+       1,
+       "the version information is too long"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.description);

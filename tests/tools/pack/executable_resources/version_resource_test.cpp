@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
+#include "tests/tools/pack/support/executable_image_builder.h"
 #include "tests/tools/pack/support/version_reader.h"
 
 namespace osvari::pack {
@@ -68,7 +71,7 @@ TEST(VersionResource, WritesTheStringsAndNumbersGiven) {
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.description);
-    const std::string block = build_version_resource(test.information);
+    const std::string block = build_version_resource(test.information).value();
     EXPECT_EQ(block.size() % 4, 0u);
     const testing::VersionBlock read = testing::read_version_block(block);
     EXPECT_EQ(read.strings, test.expected);
@@ -77,6 +80,36 @@ TEST(VersionResource, WritesTheStringsAndNumbersGiven) {
     EXPECT_EQ(read.file_type, 1u);  // an application
     EXPECT_EQ(read.string_table, u"040904B0");
     EXPECT_EQ(read.translation, 0x04B00409u);
+  }
+}
+
+TEST(VersionResource, HoldsTextsUpToItsSixteenBitLengthsAndRefusesLongerOnes) {
+  const auto with = [](std::size_t company, std::size_t product, std::size_t version) {
+    return VersionInformation{std::u16string(company, u'c'), std::u16string(product, u'p'),
+                              u"1.2" + std::u16string(version, u'v'), u"app.exe"};
+  };
+  const struct {
+    const char* description;
+    std::function<VersionInformation(std::size_t)> information;
+  } cases[] = {
+      {"a long company name", [&](std::size_t n) { return with(n, 0, 0); }},
+      {"a long product name, written twice", [&](std::size_t n) { return with(0, n, 0); }},
+      {"a long version text, written twice", [&](std::size_t n) { return with(0, 0, n); }},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.description);
+    // The longest text that fits: one code unit more does not.
+    std::size_t length = 0;
+    std::size_t too_long = 70000;
+    while (too_long - length > 1) {
+      const std::size_t middle = (length + too_long) / 2;
+      (build_version_resource(test.information(middle)) ? length : too_long) = middle;
+    }
+    const std::string block = build_version_resource(test.information(length)).value();
+    EXPECT_GT(block.size(), max_version_resource_size - 16);
+    EXPECT_EQ(testing::read_u16(block, 0), block.size()) << "the root's length holds the whole block";
+    EXPECT_FALSE(build_version_resource(test.information(length + 1)));
+    EXPECT_FALSE(build_version_resource(test.information(70000)));
   }
 }
 

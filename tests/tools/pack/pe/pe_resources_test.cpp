@@ -25,7 +25,8 @@ ResourceTable read_section(std::string_view section) {
           return std::nullopt;
         }
         return section.substr(rva - section_rva, size);
-      });
+      },
+      section.size());
 }
 
 ResourceTable sample_table() {
@@ -162,6 +163,19 @@ TEST(PeResources, RefusesMalformedDirectories) {
        }(),
        "deeper than three levels"},
       {"shared directories visited over and over", shared_directories(200), "refers to itself"},
+      {"leaves sharing one blob", testing::resources_sharing_one_blob(section_rva, 3, 1000),
+       "more data than the file holds"},
+      {"entries sharing one long name",
+       [&] {
+         // Three languages named by one string of 2000 code units: three copies of 4000 bytes.
+         std::string s = testing::resources_sharing_one_blob(section_rva, 3, 0);
+         const auto name = static_cast<std::uint32_t>(s.size());
+         s.append(2 + 4000, 'n');
+         put_u16(s, name, 2000);
+         for (std::size_t i = 0; i < 3; ++i) put_u32(s, 48 + 16 + 8 * i, 0x80000000 | name);
+         return s;
+       }(),
+       "more data than the file holds"},
       {"a name of length zero",
        [&] {
          std::string s = good;
@@ -181,6 +195,27 @@ TEST(PeResources, RefusesMalformedDirectories) {
     }
   }
   EXPECT_EQ(read_section(shared_directories(3)).resources().size(), 9u) << "a small shared tree is still read";
+  EXPECT_EQ(read_section(testing::resources_sharing_one_blob(section_rva, 1, 1000)).resources()[0].data,
+            std::string(1000, 'B'));
+}
+
+TEST(PeResources, ATableMadeAtOnceEqualsOneAddedToInTurn) {
+  const std::vector<Resource> resources = {
+      {resource_id(resource_type_rcdata), resource_id(5), resource_id(0x409), "first", 0},
+      {named(u"CUSTOM"), named(u"b"), resource_id(0), "b", 0},
+      {resource_id(resource_type_rcdata), resource_id(5), resource_id(0x407), "german", 0},
+      {resource_id(resource_type_rcdata), resource_id(5), resource_id(0x409), "second", 0},
+      {named(u"CUSTOM"), named(u"A"), resource_id(0), "a", 0},
+  };
+  ResourceTable added;
+  for (const Resource& resource : resources) added.add(resource);
+  const ResourceTable made(resources);
+  ASSERT_EQ(made.resources().size(), 4u);
+  ASSERT_EQ(made.resources().size(), added.resources().size());
+  for (std::size_t i = 0; i < made.resources().size(); ++i) {
+    EXPECT_TRUE(same(made.resources()[i], added.resources()[i])) << i;
+  }
+  EXPECT_EQ(made.find(resource_id(resource_type_rcdata), resource_id(5))[1]->data, "second");
 }
 
 }  // namespace

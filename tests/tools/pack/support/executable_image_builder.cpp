@@ -30,6 +30,29 @@ std::function<std::string(std::uint32_t)> resources_of(const pack::ResourceTable
   return [table](std::uint32_t rva) { return pack::write_resource_section(table, rva); };
 }
 
+std::string resources_sharing_one_blob(std::uint32_t rva, std::uint16_t leaves, std::size_t blob_size) {
+  constexpr std::size_t name_directory = 24;
+  constexpr std::size_t language_directory = 48;
+  const std::size_t description = language_directory + 16 + 8 * std::size_t{leaves};
+  const std::size_t blob = description + 16;
+  std::string section(blob, '\0');
+  put_u16(section, 14, 1);
+  put_u32(section, 16, 10);  // RCDATA
+  put_u32(section, 20, 0x80000000 | name_directory);
+  put_u16(section, name_directory + 14, 1);
+  put_u32(section, name_directory + 16, 27);
+  put_u32(section, name_directory + 20, 0x80000000 | language_directory);
+  put_u16(section, language_directory + 14, leaves);
+  for (std::size_t i = 0; i < leaves; ++i) {
+    put_u32(section, language_directory + 16 + 8 * i, static_cast<std::uint32_t>(i));
+    put_u32(section, language_directory + 20 + 8 * i, static_cast<std::uint32_t>(description));
+  }
+  put_u32(section, description, rva + static_cast<std::uint32_t>(blob));
+  put_u32(section, description + 4, static_cast<std::uint32_t>(blob_size));
+  section.append(blob_size, 'B');
+  return section;
+}
+
 std::string build_executable_image(const ExecutableSpec& spec) {
   std::string image(spec.size_of_headers, '\0');
   image[0] = 'M';

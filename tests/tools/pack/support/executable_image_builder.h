@@ -40,6 +40,10 @@ std::string build_executable_image(const ExecutableSpec& spec = {});
 // A resource section holding `table`, for ExecutableSpec::resources.
 std::function<std::string(std::uint32_t)> resources_of(const pack::ResourceTable& table);
 
+// A hostile resource section for `rva`: one type and name whose language directory has `leaves`
+// entries, every one pointing at the same data description of `blob_size` bytes.
+std::string resources_sharing_one_blob(std::uint32_t rva, std::uint16_t leaves, std::size_t blob_size);
+
 std::uint16_t read_u16(std::string_view bytes, std::size_t offset);
 std::uint32_t read_u32(std::string_view bytes, std::size_t offset);
 

@@ -51,12 +51,15 @@ std::string read_file(const fs::path& path) {
 }
 
 PackRun run_pack(const std::vector<std::string>& arguments, bool obey_permissions,
-                 const fs::path& working_directory, const fs::path& program) {
+                 const fs::path& working_directory, const fs::path& program, std::uint64_t address_space_limit) {
   TemporaryFolder streams;
   const std::string out = (streams / "stdout").string();
   const std::string err = (streams / "stderr").string();
   std::vector<std::string> all;
   if (obey_permissions && geteuid() == 0) all = {"/usr/bin/setpriv", "--bounding-set=-dac_override,-dac_read_search"};
+  if (address_space_limit != 0) {
+    all.insert(all.end(), {"/usr/bin/prlimit", "--as=" + std::to_string(address_space_limit)});
+  }
   all.push_back(program.empty() ? std::string(OSVARI_PACK_PROGRAM) : program.string());
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;

@@ -36,9 +36,11 @@ struct PackRun {
 // Runs the built osvari-pack with `arguments`, capturing both streams. With `obey_permissions`
 // a run as root gives up its right to read and search anything (through setpriv), so that
 // file permissions apply to it as to any user. With `working_directory` it runs there. With
-// `program` it runs that copy of osvari-pack instead.
+// `program` it runs that copy of osvari-pack instead. With `address_space_limit` (bytes) it runs
+// under that limit (through prlimit), so that a run that would allocate more fails instead.
 PackRun run_pack(const std::vector<std::string>& arguments, bool obey_permissions = false,
-                 const std::filesystem::path& working_directory = {}, const std::filesystem::path& program = {});
+                 const std::filesystem::path& working_directory = {}, const std::filesystem::path& program = {},
+                 std::uint64_t address_space_limit = 0);
 
 struct DecodedEntry {
   std::u16string name;
