@@ -9,6 +9,7 @@
 #include "tests/support/payload_builder.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/temporary_directory.h"
+#include "tests/support/unix_link.h"
 #include "tests/support/unix_symbolic_link.h"
 
 namespace osvari::testing {
@@ -47,8 +48,16 @@ TEST(PackExtract, WritesEveryEntryAndNeverEntersALinkPlantedInTheFolder) {
     EXPECT_FALSE(fs::exists(base / L"outside" / L"b.txt"));
   }
 
+  // Links at a file's name and at the temporary name it is first written under: the first is
+  // replaced by the file, the second passed over; neither is written through.
+  fs::remove(target / L"a.txt");
+  const UnixLink file_link((target / L"a.txt").wstring(), (base / L"outside" / L"canary.txt").wstring());
+  const UnixLink temporary_link((target / L".osvari-extract-0.partial").wstring(),
+                                (base / L"outside" / L"canary.txt").wstring());
+  ASSERT_TRUE(file_link.made() && temporary_link.made()) << "the links could not be made";
   const ProcessResult extracted = run_program(pack, arguments, options);
   EXPECT_EQ(extracted.exit_code, 0u) << extracted.standard_error;
+  EXPECT_EQ(read_file(base / L"outside" / L"canary.txt"), "outside canary");
   EXPECT_EQ(read_file(target / L"app.dll"), entries[0].contents);
   EXPECT_EQ(read_file(target / L"a.txt"), "first");
   EXPECT_EQ(read_file(target / L"nested" / L"b.txt"), "second");
