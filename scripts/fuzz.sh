@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-${FUZZ_SECONDS:-60}}
 shift || true
 targets=("$@")
-[ "${#targets[@]}" -gt 0 ] || targets=(attached_data runtime_spec command_line)
+[ "${#targets[@]}" -gt 0 ] || targets=(attached_data runtime_spec command_line pack_readers)
 
 compiler=$(command -v clang++-14 || command -v clang++ || true)
 if [ -z "$compiler" ]; then

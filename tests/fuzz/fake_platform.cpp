@@ -1,7 +1,12 @@
 // Linux stand-ins for the platform functions that the fuzzed code calls. Files are swallowed,
 // the environment is a map, and command lines are split by the rules CommandLineToArgvW follows.
+// Every path a file or folder is made or looked up at must lie inside the unpack folder: one
+// outside it aborts, so that an escape is a finding.
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwctype>
 #include <thread>
 #include <cwchar>
 #include <map>
@@ -9,6 +14,7 @@
 #include <vector>
 
 #include "base/build_constants.h"
+#include "base/shared_state.h"
 #include "launcher/run/child_launch.h"
 #include "platform/files.h"
 #include "platform/modules.h"
@@ -26,6 +32,40 @@ std::map<std::wstring, std::wstring>& environment() {
 }
 
 RawHandle fake_file() { return reinterpret_cast<RawHandle>(static_cast<std::uintptr_t>(0x1000)); }
+
+// A component Windows would not take as a plain name inside the folder: a way up or across
+// (empty, ".", "..", a drive or stream colon) or a device name in any letter case.
+bool leaves_the_folder(std::wstring_view component) {
+  if (component.empty() || component == L"." || component == L".." || component.find(L':') != std::wstring_view::npos) {
+    return true;
+  }
+  std::wstring stem(component.substr(0, component.find(L'.')));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
+  for (wchar_t& unit : stem) unit = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(unit)));
+  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") return true;
+  return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) && stem[3] >= L'0' &&
+         stem[3] <= L'9';
+}
+
+void require_inside_unpack_folder(const wchar_t* path) {
+  const std::wstring_view folder = unpack_directory().view();
+  const std::wstring_view text = path;
+  bool inside = !folder.empty() && text.starts_with(folder);
+  if (inside && text.size() > folder.size()) {
+    inside = text[folder.size()] == L'\\';
+    std::wstring_view rest = text.substr(folder.size() + 1);
+    while (inside) {
+      const std::size_t end = rest.find_first_of(L"\\/");
+      inside = !leaves_the_folder(rest.substr(0, end));
+      if (end == std::wstring_view::npos) break;
+      rest.remove_prefix(end + 1);
+    }
+  }
+  if (!inside) {
+    std::fprintf(stderr, "escape: a path outside the unpack folder: %ls\n", path);
+    std::abort();
+  }
+}
 
 }  // namespace
 
@@ -90,16 +130,28 @@ const OwnModulePath& own_module_path() {
   return path;
 }
 
-UniqueFileHandle create_file_for_writing(const wchar_t*) { return UniqueFileHandle(fake_file()); }
+UniqueFileHandle create_file_for_writing(const wchar_t* path) {
+  require_inside_unpack_folder(path);
+  return UniqueFileHandle(fake_file());
+}
 
 bool write_file(RawHandle, const void*, std::uint32_t length, std::uint32_t& written) {
   written = length;
   return true;
 }
 
-CreateDirectoryResult create_directory(const wchar_t*) { return CreateDirectoryResult::created; }
-bool is_existing_directory(const wchar_t*) { return true; }
-std::optional<std::uint32_t> file_attributes(const wchar_t*) { return attribute_directory; }
+CreateDirectoryResult create_directory(const wchar_t* path) {
+  require_inside_unpack_folder(path);
+  return CreateDirectoryResult::created;
+}
+bool is_existing_directory(const wchar_t* path) {
+  require_inside_unpack_folder(path);
+  return true;
+}
+std::optional<std::uint32_t> file_attributes(const wchar_t* path) {
+  require_inside_unpack_folder(path);
+  return attribute_directory;
+}
 
 SplitArguments::SplitArguments(const wchar_t* command_line) {
   const std::vector<std::wstring> split = split_command_line(command_line);
