@@ -262,6 +262,10 @@ TEST(SweepOfFinishedRuns, NeverTouchesAnotherProgramsFoldersOfTheSameShape) {
 }
 
 // Starts a run whose application sleeps, and waits until the application runs in the child.
+// Long enough for the application to outlast another whole run on a loaded machine: were it to
+// end first, the sweep would take its folder rightly and the test would fail for that reason.
+constexpr int outlasting_a_run_ms = 10'000;
+
 class SleepingRun {
  public:
   explicit SleepingRun(const OnefileFixture& onefile, int milliseconds) {
@@ -292,7 +296,7 @@ class SleepingRun {
 
 TEST(SweepOfFinishedRuns, LeavesTheFolderOfARunningParent) {
   OnefileFixture onefile(hosted_application());
-  SleepingRun running(onefile, 3000);
+  SleepingRun running(onefile, outlasting_a_run_ms);
   ASSERT_FALSE(running.folder().empty());
 
   EXPECT_EQ(onefile.run({L"--exit", L"0"}).exit_code, 0u);
@@ -304,7 +308,7 @@ TEST(SweepOfFinishedRuns, LeavesTheFolderOfARunningParent) {
 
 TEST(SweepOfFinishedRuns, TakesTheFolderOfAKilledParentOnceItsChildHasEnded) {
   OnefileFixture onefile(hosted_application());
-  SleepingRun orphaned(onefile, 3000);
+  SleepingRun orphaned(onefile, outlasting_a_run_ms);
   ASSERT_FALSE(orphaned.folder().empty());
   {
     const HANDLE parent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, orphaned.parent_id());
@@ -319,11 +323,13 @@ TEST(SweepOfFinishedRuns, TakesTheFolderOfAKilledParentOnceItsChildHasEnded) {
 
   // The child holds the in-use mark for as long as it runs.
   const std::wstring mark = in_use_mark_name(orphaned.folder());
-  ASSERT_TRUE(eventually([&] {
-    const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, mark.c_str());
-    if (event != nullptr) CloseHandle(event);
-    return event == nullptr;
-  }));
+  ASSERT_TRUE(eventually(
+      [&] {
+        const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, mark.c_str());
+        if (event != nullptr) CloseHandle(event);
+        return event == nullptr;
+      },
+      std::chrono::milliseconds(outlasting_a_run_ms) + std::chrono::seconds(20)));
   EXPECT_TRUE(swept_within_a_few_starts(onefile, onefile.temp_directory() / orphaned.folder()));
   EXPECT_EQ(orphaned.finish().exit_code, 9u);
 }
