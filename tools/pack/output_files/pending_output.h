@@ -1,10 +1,13 @@
 // An output file that appears only when complete: written beside the target under a temporary
-// name and renamed over it at the end; removed again if anything fails before that.
+// name nothing had before, and renamed over the target at the end; removed again if anything
+// fails before that.
 #pragma once
 
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string_view>
+
+#include "tools/pack/output_files/new_file.h"
 
 namespace osvari::pack {
 
@@ -18,17 +21,17 @@ class PendingOutput {
 
   const std::filesystem::path& temporary_path() const { return temporary_; }
   void write(std::string_view bytes);  // throws PackError on a write failure
-  // Closes the stream, so that the temporary file can be replaced or changed by other means.
+  // Closes the file, so that the temporary file can be changed by other means.
   void close();
   // Closes the file if still open and renames it over the target; throws PackError on failure.
   void commit();
 
  private:
-  [[noreturn]] void fail(const char* what) const;
+  [[noreturn]] void fail_writing(const std::string& problem);
 
   std::filesystem::path target_;
   std::filesystem::path temporary_;
-  std::ofstream stream_;
+  std::optional<NewFile> file_;
   bool committed_ = false;
 };
 
