@@ -271,10 +271,19 @@ TEST_F(ConsoleControlEvent, InTheParentEndsAChildThatIgnoresIt) {
   // The parent's handler waits 5000 ms, ends the child and removes the directory. Once the
   // child has ended, the parent's main thread may end the process with the child's exit code
   // before the system's handler does (with 0), and before the reporting handler has written.
+  // Wine now and then delivers the one event to the parent twice; each delivery reports.
   const std::string output = testing::without_carriage_returns(result.standard_output);
   const std::string child_line = "ctrl_c_ignored: ignored event 0\n";
-  EXPECT_TRUE(output == child_line || output == child_line + "console_parent: event 0, unpack directory gone\n")
-      << output;
+  const std::string report_line = "console_parent: event 0, unpack directory gone\n";
+  ASSERT_TRUE(output.starts_with(child_line)) << output;
+  std::string rest = output.substr(child_line.size());
+  int reports = 0;
+  while (rest.starts_with(report_line)) {
+    rest.erase(0, report_line.size());
+    ++reports;
+  }
+  EXPECT_EQ(rest, "") << output;
+  EXPECT_LE(reports, 2) << output;
   EXPECT_TRUE(result.exit_code == 0 || result.exit_code == terminated_child_exit_code) << result.exit_code;
   EXPECT_FALSE(std::filesystem::exists(unpack));
 }
