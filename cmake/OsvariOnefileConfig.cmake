@@ -13,7 +13,7 @@ if(NOT TARGET OsvariOnefile::core)
   set_target_properties(OsvariOnefile::core PROPERTIES
     IMPORTED_LOCATION ${osvari_libraries}/libosvari_core.a
     INTERFACE_INCLUDE_DIRECTORIES ${osvari_prefix}/include/osvari-onefile
-    INTERFACE_LINK_LIBRARIES "OsvariOnefile::zstd;shell32;advapi32")
+    INTERFACE_LINK_LIBRARIES "OsvariOnefile::zstd;advapi32")
   # Nothing but the runtime's startup code asks for the entry point, after every library.
   add_library(OsvariOnefile::launcher_entry STATIC IMPORTED)
   set_target_properties(OsvariOnefile::launcher_entry PROPERTIES

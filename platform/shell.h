@@ -1,11 +1,12 @@
-// Shell services: argument splitting and known folders.
+// Shell services: argument splitting and known folders, from shell32, which is loaded on first use.
 #pragma once
 
 #include <cstdint>
 
 namespace osvari {
 
-// The arguments CommandLineToArgvW splits from a command line; owns the array.
+// The arguments CommandLineToArgvW splits from a command line; owns the array. Not ok, with the
+// system's reason, also when shell32 cannot be loaded.
 class SplitArguments {
  public:
   explicit SplitArguments(const wchar_t* command_line);

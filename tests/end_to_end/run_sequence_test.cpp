@@ -90,6 +90,20 @@ TEST(RunSequence, TheChildSeesTheFourVariables) {
   EXPECT_EQ(value_of(result.standard_output, "OSVARI_ORIGINAL_ARGV0"), "typed-by-the-user");
 }
 
+// shell32 drags a dozen libraries into every start; only the parent's split of its command line
+// and the folder lookups of "{HOME}" and "{CACHE_DIR}" need it.
+TEST(RunSequence, TheChildStartsWithoutTheShellLibrary) {
+  OnefileFixture onefile({{u"hosted_app.dll", built_library(L"hosted_app.dll")}});
+  const ProcessResult result =
+      run_process(onefile.launcher(), L"app \"two words\" --print-args --print-shell32",
+                  {.environment = {{L"TEMP", onefile.temp_directory().wstring()},
+                                   {L"TMP", onefile.temp_directory().wstring()}}});
+  ASSERT_EQ(result.exit_code, 0u) << result.standard_output << result.standard_error;
+  EXPECT_EQ(value_of(result.standard_output, "shell32"), "absent");
+  // The parent still split its command line: the quoted argument arrives whole.
+  EXPECT_EQ(value_of(result.standard_output, "argc"), "4");
+}
+
 TEST(RunSequence, ALauncherAtTheRootOfADriveNamesItsDirectoryWithoutABackslash) {
   TemporaryDirectory temp;
   const std::wstring launcher = L"C:\\" + temp.path().filename().wstring() + L".exe";  // unique, like its folder
