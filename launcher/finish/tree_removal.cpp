@@ -1,6 +1,9 @@
 #include "launcher/finish/tree_removal.h"
 
+#include <optional>
 #include <utility>
+
+#include "launcher/finish/parallel_file_deletion.h"
 
 namespace osvari {
 namespace {
@@ -36,6 +39,7 @@ class SystemFileTreeOperations final : public FileTreeOperations {
   bool delete_file(const std::wstring& path, bool clear_blocking_attributes) override {
     return delete_file_itself(path.c_str(), clear_blocking_attributes);
   }
+  [[nodiscard]] bool deletes_files_concurrently() const override { return true; }
 };
 
 bool has_blocking_attributes(std::uint32_t attributes) { return (attributes & attributes_that_block_removal) != 0; }
@@ -67,6 +71,20 @@ Entered enter(OpenedDirectory* directory, std::uint32_t listed_attributes, std::
   clear_directory_attributes(*directory, *attributes);
   (void)directory->list(entries);
   return Entered::directory;
+}
+
+// Deletes the files among `entries` of the directory at `path` on two threads and leaves the
+// directories for the walk. False when out of time.
+bool delete_files_first(ParallelFileDeletion& deletion, const std::wstring& path, std::vector<DirectoryEntry>& entries,
+                        const std::function<bool()>& out_of_time) {
+  std::vector<FileToDelete> files;
+  for (const DirectoryEntry& entry : entries) {
+    if ((entry.attributes & attribute_directory) != 0) continue;
+    files.push_back({path + L'\\' + entry.name, has_blocking_attributes(entry.attributes)});
+  }
+  if (files.empty()) return true;
+  std::erase_if(entries, [](const DirectoryEntry& entry) { return (entry.attributes & attribute_directory) == 0; });
+  return deletion.delete_all(files, out_of_time);
 }
 
 struct OpenDirectory {
@@ -101,6 +119,9 @@ bool remove_tree(std::wstring path, FileTreeOperations& system, const std::funct
     case Entered::left: return false;
     case Entered::directory: break;
   }
+  std::optional<ParallelFileDeletion> parallel;
+  if (system.deletes_files_concurrently()) parallel.emplace(system);
+  if (parallel && !delete_files_first(*parallel, path, open.back().entries, out_of_time)) return false;
 
   // Depth-first without recursion: paths below the root may hold thousands of levels.
   bool root_gone = false;
@@ -123,6 +144,7 @@ bool remove_tree(std::wstring path, FileTreeOperations& system, const std::funct
     }
     OpenDirectory below{system.open_directory(path), {}, 0, path.size()};
     if (enter(below.handle.get(), entry.attributes, below.entries) == Entered::directory) {
+      if (parallel && !delete_files_first(*parallel, path, below.entries, out_of_time)) return false;
       open.push_back(std::move(below));  // `directory` is not used past this point
     }
   }

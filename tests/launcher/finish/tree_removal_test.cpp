@@ -10,6 +10,7 @@
 #include <memory>
 #include <iostream>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -40,6 +41,8 @@ class ScriptedTree final : public FileTreeOperations {
   }
 
   Links links = Links::opened_as_themselves;
+  // Lets the walk delete files on two threads; delete_file then takes a lock of its own.
+  bool concurrent = false;
   std::set<std::wstring> undeletable;
   std::vector<std::wstring> listed_links;
   std::vector<std::wstring> calls;
@@ -87,7 +90,9 @@ class ScriptedTree final : public FileTreeOperations {
     if (const auto hook = after_open.find(path); hook != after_open.end()) hook->second(*this);
     return opened;
   }
+  [[nodiscard]] bool deletes_files_concurrently() const override { return concurrent; }
   bool delete_file(const std::wstring& path, bool clear_blocking_attributes) override {
+    const std::lock_guard lock(delete_mutex_);
     calls.push_back(L"delete " + path + (clear_blocking_attributes ? L" clearing" : L""));
     if (behind_a_link(path)) return false;
     const auto found = entries_.find(path);
@@ -175,6 +180,7 @@ class ScriptedTree final : public FileTreeOperations {
 
   std::map<std::wstring, Node> entries_;
   int last_id_ = 0;
+  std::mutex delete_mutex_;
 };
 
 constexpr ScriptedTree::Links both_link_behaviours[] = {ScriptedTree::Links::opened_as_themselves,
@@ -236,14 +242,49 @@ TEST(RemoveTree, WhatHappensToEachKindOfEntry) {
   };
   for (const auto& entry : cases) {
     for (const auto links : both_link_behaviours) {
-      SCOPED_TRACE(std::string(entry.label) + " " + label_of(links));
-      ScriptedTree tree(entry.entries);
-      tree.links = links;
-      const bool followed = links == ScriptedTree::Links::followed;
-      EXPECT_EQ(remove_tree(L"R", tree), followed ? entry.gone_where_links_are_followed : entry.gone);
-      EXPECT_EQ(tree.remaining(), followed ? entry.remaining_where_links_are_followed : entry.remaining);
-      expect_nothing_behind_links_touched(tree);
+      for (const bool concurrent : {false, true}) {
+        SCOPED_TRACE(std::string(entry.label) + " " + label_of(links) + (concurrent ? " concurrent" : ""));
+        ScriptedTree tree(entry.entries);
+        tree.links = links;
+        tree.concurrent = concurrent;
+        const bool followed = links == ScriptedTree::Links::followed;
+        EXPECT_EQ(remove_tree(L"R", tree), followed ? entry.gone_where_links_are_followed : entry.gone);
+        EXPECT_EQ(tree.remaining(), followed ? entry.remaining_where_links_are_followed : entry.remaining);
+        expect_nothing_behind_links_touched(tree);
+      }
     }
+  }
+}
+
+// Enough files in each directory for the second thread to take part.
+TEST(RemoveTree, OnTwoThreadsEachFileIsDeletedOnceAndEachDirectoryAfterItsFiles) {
+  for (const auto links : both_link_behaviours) {
+    SCOPED_TRACE(label_of(links));
+    ScriptedTree tree{{L"R", directory}, {L"R\\to_dir", directory | link}, {L"R\\to_dir\\behind_file", file}};
+    tree.links = links;
+    tree.concurrent = true;
+    std::vector<std::wstring> files;
+    for (const std::wstring folder : {L"R", L"R\\a", L"R\\b", L"R\\b\\c"}) {
+      if (folder != L"R") tree.add(folder, directory);
+      for (int i = 0; i < 25; ++i) {
+        files.push_back(folder + L"\\f" + std::to_wstring(i));
+        tree.add(files.back(), i % 5 == 0 ? file | attribute_read_only : file);
+      }
+    }
+    tree.add(L"R\\b\\to_file", file | link);
+    files.push_back(L"R\\b\\to_file");
+
+    const bool followed = links == ScriptedTree::Links::followed;
+    EXPECT_EQ(remove_tree(L"R", tree), !followed);
+    EXPECT_EQ(tree.remaining(), followed ? (std::vector<std::wstring>{L"R", L"R\\to_dir", L"R\\to_dir\\behind_file"})
+                                         : std::vector<std::wstring>{});
+    std::map<std::wstring, int> deletes;
+    for (const auto& call : tree.calls) {
+      if (call.starts_with(L"delete ")) ++deletes[call.substr(7, call.find(L" clearing") - 7)];
+    }
+    EXPECT_EQ(deletes.size(), files.size());
+    for (const auto& path : files) EXPECT_EQ(deletes[path], 1) << path;
+    expect_nothing_behind_links_touched(tree);
   }
 }
 
@@ -347,6 +388,19 @@ TEST(RemoveTree, StopsWhenOutOfTime) {
   EXPECT_EQ(tree.remaining(), (std::vector<std::wstring>{L"R", L"R\\b", L"R\\c"}));
 }
 
+// The second thread may have deleted some of the directory's files by then; nothing further
+// down is entered.
+TEST(RemoveTree, StopsWhenOutOfTimeOnTwoThreads) {
+  ScriptedTree tree{{L"R", directory}, {L"R\\d", directory}, {L"R\\d\\x", file}, {L"R\\d\\y", file}};
+  for (int i = 0; i < 40; ++i) tree.add(L"R\\f" + std::to_wstring(i), file);
+  tree.concurrent = true;
+  EXPECT_FALSE(remove_tree(L"R", tree, [] { return true; }));
+  const std::vector<std::wstring> remaining = tree.remaining();
+  for (const wchar_t* kept : {L"R", L"R\\d", L"R\\d\\x", L"R\\d\\y"}) {
+    EXPECT_NE(std::find(remaining.begin(), remaining.end(), kept), remaining.end()) << kept;
+  }
+}
+
 // The real file system, from a sacrificial current directory with canaries all around.
 class RealTreeRemoval : public ::testing::Test {
  protected:
@@ -440,6 +494,32 @@ TEST_F(RealTreeRemoval, LinksInsideAreRemovedAsLinksOrLeftAndTheirTargetsStayWho
     EXPECT_EQ(names_in(root + L"\\sub"), (std::vector<std::wstring>{L"to_directory", L"to_empty"}));
   }
   EXPECT_TRUE(exists((area.outside() / L"empty").wstring()));
+}
+
+// Directories with enough files for the walk to delete them on two threads, links among them.
+TEST_F(RealTreeRemoval, FilesDeletedOnTwoThreadsNeverReachALinksTarget) {
+  make_directory(root);
+  std::vector<std::unique_ptr<testing::UnixLink>> links;
+  for (const std::wstring folder : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c"}) {
+    if (folder != root) make_directory(folder);
+    for (int i = 0; i < 40; ++i) {
+      make_file(folder + L"\\file" + std::to_wstring(i) + L".txt", i % 7 == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+      if (i % 10 == 5) {
+        links.push_back(std::make_unique<testing::UnixLink>(folder + L"\\link" + std::to_wstring(i),
+                                                            (area.outside() / L"canary.txt").wstring()));
+        ASSERT_TRUE(links.back()->made()) << "no Unix links can be made here";
+      }
+    }
+  }
+
+  (void)remove_tree(extended_length_path(root), system_file_tree_operations());
+
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+  // Windows removes the links too; Wine follows them, so they stay with their folders.
+  for (const std::wstring folder : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c"}) {
+    if (!exists(folder)) continue;
+    for (const auto& name : names_in(folder)) EXPECT_TRUE(name.starts_with(L"link") || name == L"a" || name == L"b" || name == L"c") << name;
+  }
 }
 
 // Someone else replaces a directory of the tree with a Unix link to a folder outside, just before
