@@ -2,7 +2,9 @@
 # Prints where the time of a onefile run goes (unpack, child start, removal, whole run) beside
 # plain code doing the same work, and the launcher's peak memory, under Wine, for 1,900 files /
 # 326 MiB and for 20,000 small files. Argument (optional): runs per payload (default 5), then "large" or "small" for one payload only,
-# or "checksum" for the cost of the frame checksum (the large payload with and without it).
+# "checksum" for the cost of the frame checksum (the large payload with and without it), or
+# "files" for one file's creation and removal (the launcher's handle-checked way beside
+# DeleteFileW), on one thread and on two.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
