@@ -9,9 +9,10 @@
 #include "tools/pack/pack_error.h"
 
 #ifdef _WIN32
-#include <algorithm>
+#include <optional>
 
 #include "platform/files.h"
+#include "tools/pack/output_files/new_file.h"
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -66,11 +67,11 @@ struct ExtractionFolder::State {
   fs::path target;
   fs::path temporary;
   std::string target_text;
-  UniqueFileHandle file;
+  std::optional<NewFile> file;
   std::uint32_t next_temporary = 0;
 
   void abandon_file() {
-    if (!file.is_valid()) return;
+    if (!file) return;
     file.reset();
     std::error_code ignored;
     fs::remove(temporary, ignored);
@@ -106,27 +107,30 @@ void ExtractionFolder::begin(std::u16string_view name) {
   const std::u16string& leaf = components.back();
   state_->target = folder / std::wstring(leaf.begin(), leaf.end());
   state_->target_text = joined(state_->root, components, components.size());
-  for (std::uint32_t attempt = 0; attempt < temporary_name_attempts && !state_->file.is_valid(); ++attempt) {
+  for (std::uint32_t attempt = 0; attempt < temporary_name_attempts && !state_->file; ++attempt) {
     state_->temporary = folder / temporary_name(state_->next_temporary++);
-    state_->file = create_new_file(state_->temporary.c_str());
+    state_->file = NewFile::create(state_->temporary, "cannot create a file beside " + state_->target_text);
   }
-  if (!state_->file.is_valid()) fail_bad_input("cannot create a file beside " + state_->target_text);
+  if (!state_->file) fail_bad_input("cannot create a file beside " + state_->target_text);
 }
 
 void ExtractionFolder::write(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const auto chunk = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size(), 1U << 30));
-    std::uint32_t written = 0;
-    if (!write_file(state_->file.get(), bytes.data(), chunk, written) || written == 0) {
-      state_->abandon_file();
-      fail_bad_input("cannot write " + state_->target_text);
-    }
-    bytes.remove_prefix(written);
+  std::string problem;
+  if (!state_->file->write(bytes, problem)) {
+    state_->abandon_file();
+    fail_bad_input("cannot write " + state_->target_text + ": " + problem);
   }
 }
 
 void ExtractionFolder::finish() {
+  std::string problem;
+  const bool closed = state_->file->close(problem);
   state_->file.reset();
+  if (!closed) {
+    std::error_code ignored;
+    fs::remove(state_->temporary, ignored);
+    fail_bad_input("cannot write " + state_->target_text + ": " + problem);
+  }
   if (!move_replacing(state_->temporary.c_str(), state_->target.c_str())) {
     std::error_code ignored;
     fs::remove(state_->temporary, ignored);
