@@ -4,13 +4,6 @@
 # from the .zip under Wine (in the test's WINEPREFIX).
 set -euo pipefail
 cpack=$1
-build_dir=$2
-work=$3
-version=$4
-main_library=$5
-log=$work.log
-rm -rf "$work" && mkdir -p "$work"
-: >"$log"
 source "$(dirname "$0")/installed_tool_checks.sh"
 
 started=$(date +%s%N)

@@ -1,5 +1,14 @@
 # Sourced by the tests of installed trees: packs and runs an application with an installed
-# osvari-pack. Expects $work (a fresh folder), $main_library (the hosted_app fixture) and $log.
+# osvari-pack. Takes the sourcing test's arguments: its own first one, then the build folder, a
+# work folder (made anew), the version and the main library (the hosted_app fixture).
+build_dir=$2
+work=$3
+version=$4
+main_library=$5
+log=$work.log
+rm -rf "$work" && mkdir -p "$work"
+: >"$log"
+
 fail() { echo "$*"; cat "$log"; exit 1; }
 quietly() { "$@" >>"$log" 2>&1 || fail "failed: $*"; }
 windows_path() { winepath -w "$1" 2>/dev/null; }

@@ -5,13 +5,6 @@
 # and its own toolchain file, and runs it under Wine (in the test's WINEPREFIX).
 set -euo pipefail
 source_dir=$1
-build_dir=$2
-work=$3
-version=$4
-main_library=$5
-log=$work.log
-rm -rf "$work" && mkdir -p "$work"
-: >"$log"
 source "$(dirname "$0")/installed_tool_checks.sh"
 
 prefix=$work/prefix
