@@ -4,7 +4,7 @@
 # 326 MiB and for 20,000 small files. Argument (optional): runs per payload (default 5), then "large" or "small" for one payload only,
 # "checksum" for the cost of the frame checksum (the large payload with and without it), or
 # "files" for one file's creation and removal (the launcher's handle-checked way beside
-# DeleteFileW), on one thread and on two.
+# DeleteFileW), on one thread and on more.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

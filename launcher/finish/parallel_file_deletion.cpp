@@ -5,43 +5,45 @@
 namespace osvari {
 namespace {
 
-// Below this, waking the helper costs more than it saves.
+// Under Wine each deletion waits on the wineserver for most of its time, so three threads keep
+// it busier than two even on two cores (measured: 0.70 of one thread's time against 0.80).
+constexpr std::size_t helper_count = 2;
+// Below this, waking the helpers costs more than it saves.
 constexpr std::size_t files_worth_sharing = 4;
 
 }  // namespace
 
 ParallelFileDeletion::~ParallelFileDeletion() {
-  if (!helper_.joinable()) return;
   {
     const std::lock_guard lock(mutex_);
     quit_ = true;
   }
   changed_.notify_all();
-  helper_.join();
+  for (std::thread& helper : helpers_) helper.join();
 }
 
-bool ParallelFileDeletion::start_helper() {
-  if (helper_.joinable()) return true;
-  if (helper_failed_) return false;
+void ParallelFileDeletion::start_helpers() {
+  if (tried_to_start_) return;
+  tried_to_start_ = true;
   try {
-    helper_ = std::thread([this] { run_helper(); });
+    while (helpers_.size() < helper_count) helpers_.emplace_back([this] { run_helper(); });
   } catch (const std::system_error&) {
-    helper_failed_ = true;  // no thread to be had: one is enough to get the work done
+    // Fewer threads than hoped: those there are get the work done.
   }
-  return helper_.joinable();
 }
 
 void ParallelFileDeletion::run_helper() {
+  std::uint64_t served = 0;
   std::unique_lock lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return quit_ || batch_ != nullptr; });
+    changed_.wait(lock, [&] { return quit_ || generation_ != served; });
     if (quit_) return;
+    served = generation_;
     Batch& batch = *batch_;
     lock.unlock();
     delete_from(batch);
     lock.lock();
-    batch_ = nullptr;
-    changed_.notify_all();
+    if (--helpers_busy_ == 0) changed_.notify_all();
   }
 }
 
@@ -57,11 +59,14 @@ void ParallelFileDeletion::delete_from(Batch& batch) {
 bool ParallelFileDeletion::delete_all(const std::vector<FileToDelete>& files,
                                       const std::function<bool()>& out_of_time) {
   Batch batch{files};
-  const bool shared = files.size() >= files_worth_sharing && start_helper();
+  if (files.size() >= files_worth_sharing) start_helpers();
+  const bool shared = files.size() >= files_worth_sharing && !helpers_.empty();
   if (shared) {
     {
       const std::lock_guard lock(mutex_);
       batch_ = &batch;
+      helpers_busy_ = helpers_.size();
+      ++generation_;
     }
     changed_.notify_all();
   }
@@ -76,7 +81,8 @@ bool ParallelFileDeletion::delete_all(const std::vector<FileToDelete>& files,
   }
   if (shared) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return batch_ == nullptr; });
+    changed_.wait(lock, [this] { return helpers_busy_ == 0; });
+    batch_ = nullptr;
   }
   return !batch.stop.load();
 }

@@ -1,9 +1,10 @@
-// The files of one directory deleted by two threads: the walk's own and a helper that waits
-// between directories, so the system works on two files at a time.
+// The files of one directory deleted by several threads: the walk's own and helpers that wait
+// between directories, so the system always has more than one deletion to work on.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,10 +27,10 @@ class ParallelFileDeletion {
   ParallelFileDeletion(const ParallelFileDeletion&) = delete;
   ParallelFileDeletion& operator=(const ParallelFileDeletion&) = delete;
 
-  // Deletes each of `files` through the system's delete_file, on this thread and the helper
-  // (started on first need; without it, this thread does all). Returns once every file was
-  // tried and the helper is idle again, or once `out_of_time`, asked by this thread before each
-  // file, said so: false then, and the helper has stopped too.
+  // Deletes each of `files` through the system's delete_file, on this thread and the helpers
+  // (started on first need; without them, this thread does all). Returns once every file was
+  // tried and the helpers are idle again, or once `out_of_time`, asked by this thread before
+  // each file, said so: false then, and the helpers have stopped too.
   bool delete_all(const std::vector<FileToDelete>& files, const std::function<bool()>& out_of_time);
 
  private:
@@ -39,17 +40,19 @@ class ParallelFileDeletion {
     std::atomic<bool> stop{false};
   };
 
-  bool start_helper();
+  void start_helpers();
   void run_helper();
   void delete_from(Batch& batch);
 
   FileTreeOperations& system_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  Batch* batch_ = nullptr;  // the one the helper is to share, until it is done with it
+  Batch* batch_ = nullptr;         // the one the helpers are to share
+  std::uint64_t generation_ = 0;   // counts the batches handed out
+  std::size_t helpers_busy_ = 0;   // helpers not yet done with the current batch
   bool quit_ = false;
-  bool helper_failed_ = false;
-  std::thread helper_;
+  bool tried_to_start_ = false;
+  std::vector<std::thread> helpers_;
 };
 
 }  // namespace osvari

@@ -73,7 +73,7 @@ Entered enter(OpenedDirectory* directory, std::uint32_t listed_attributes, std::
   return Entered::directory;
 }
 
-// Deletes the files among `entries` of the directory at `path` on two threads and leaves the
+// Deletes the files among `entries` of the directory at `path` on several threads and leaves the
 // directories for the walk. False when out of time.
 bool delete_files_first(ParallelFileDeletion& deletion, const std::wstring& path, std::vector<DirectoryEntry>& entries,
                         const std::function<bool()>& out_of_time) {

@@ -39,8 +39,8 @@ class FileTreeOperations {
   virtual std::unique_ptr<OpenedDirectory> open_directory(const std::wstring& path) = 0;
   // delete_file_itself (platform/files.h): never the target of a link.
   virtual bool delete_file(const std::wstring& path, bool clear_blocking_attributes) = 0;
-  // True when delete_file may run on two threads at once; the walk then deletes a directory's
-  // files on two threads before it goes below.
+  // True when delete_file may run on several threads at once; the walk then deletes a directory's
+  // files on several threads before it goes below.
   [[nodiscard]] virtual bool deletes_files_concurrently() const { return false; }
 };
 

@@ -432,7 +432,7 @@ void measure_check(int runs) {
 
 // What one file costs the system under the launcher's threads: its creation on one thread and
 // on two, and its removal the launcher's way (opened as itself, its name checked through the
-// handle, marked for deletion) on one thread and on two, beside DeleteFileW, over the same
+// handle, marked for deletion) on one, two and three threads, beside DeleteFileW, over the same
 // number of small files in folders of 100: the floors under the unpack and removal ratios.
 void measure_file_costs(int runs) {
   constexpr int file_count = 2000;
@@ -474,7 +474,7 @@ void measure_file_costs(int runs) {
   const auto plain_delete = [](const std::wstring& path) { DeleteFileW(path.c_str()); };
   const auto checked_delete = [](const std::wstring& path) { (void)osvari::delete_file_itself(path.c_str(), false); };
 
-  std::vector<double> made[2], plain, checked[2];
+  std::vector<double> made[2], plain, checked[3];
   for (int i = 0; i < runs; ++i) {
     made[0].push_back(make_files(1));
     plain.push_back(per_file(1, plain_delete));
@@ -482,9 +482,11 @@ void measure_file_costs(int runs) {
     made[1].push_back(make_files(2));
     checked[0].push_back(per_file(1, checked_delete));
     remove_folders();
-    (void)make_files(1);
-    checked[1].push_back(per_file(2, checked_delete));
-    remove_folders();
+    for (int threads = 2; threads <= 3; ++threads) {
+      (void)make_files(1);
+      checked[threads - 1].push_back(per_file(threads, checked_delete));
+      remove_folders();
+    }
   }
   const auto row = [](const char* what, double ms, double baseline) {
     std::printf("  %-42s %7.3f ms per file   ratio %5.2f\n", what, ms, ms / baseline);
@@ -496,9 +498,10 @@ void measure_file_costs(int runs) {
   row("DeleteFileW on one thread", median(plain), median(plain));
   row("handle-checked delete, one thread", median(checked[0]), median(plain));
   row("handle-checked delete, two threads", median(checked[1]), median(plain));
+  row("handle-checked delete, three threads", median(checked[2]), median(plain));
   std::printf("  (a second thread gains little where the system handles each file's requests one at a time;\n"
               "  the checked delete opens the file itself, asks its name and marks it: four requests where\n"
-              "  DeleteFileW makes two; the removal walk runs two such deletes at a time)\n\n");
+              "  DeleteFileW makes two; the removal walk runs three such deletes at a time)\n\n");
 }
 
 int host_library(int argc, wchar_t** argv) {

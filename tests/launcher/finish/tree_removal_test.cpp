@@ -41,7 +41,7 @@ class ScriptedTree final : public FileTreeOperations {
   }
 
   Links links = Links::opened_as_themselves;
-  // Lets the walk delete files on two threads; delete_file then takes a lock of its own.
+  // Lets the walk delete files on several threads; delete_file then takes a lock of its own.
   bool concurrent = false;
   std::set<std::wstring> undeletable;
   std::vector<std::wstring> listed_links;
@@ -256,8 +256,8 @@ TEST(RemoveTree, WhatHappensToEachKindOfEntry) {
   }
 }
 
-// Enough files in each directory for the second thread to take part.
-TEST(RemoveTree, OnTwoThreadsEachFileIsDeletedOnceAndEachDirectoryAfterItsFiles) {
+// Enough files in each directory for the helper threads to take part.
+TEST(RemoveTree, OnSeveralThreadsEachFileIsDeletedOnceAndEachDirectoryAfterItsFiles) {
   for (const auto links : both_link_behaviours) {
     SCOPED_TRACE(label_of(links));
     ScriptedTree tree{{L"R", directory}, {L"R\\to_dir", directory | link}, {L"R\\to_dir\\behind_file", file}};
@@ -388,9 +388,9 @@ TEST(RemoveTree, StopsWhenOutOfTime) {
   EXPECT_EQ(tree.remaining(), (std::vector<std::wstring>{L"R", L"R\\b", L"R\\c"}));
 }
 
-// The second thread may have deleted some of the directory's files by then; nothing further
+// The helper threads may have deleted some of the directory's files by then; nothing further
 // down is entered.
-TEST(RemoveTree, StopsWhenOutOfTimeOnTwoThreads) {
+TEST(RemoveTree, StopsWhenOutOfTimeOnSeveralThreads) {
   ScriptedTree tree{{L"R", directory}, {L"R\\d", directory}, {L"R\\d\\x", file}, {L"R\\d\\y", file}};
   for (int i = 0; i < 40; ++i) tree.add(L"R\\f" + std::to_wstring(i), file);
   tree.concurrent = true;
@@ -496,8 +496,8 @@ TEST_F(RealTreeRemoval, LinksInsideAreRemovedAsLinksOrLeftAndTheirTargetsStayWho
   EXPECT_TRUE(exists((area.outside() / L"empty").wstring()));
 }
 
-// Directories with enough files for the walk to delete them on two threads, links among them.
-TEST_F(RealTreeRemoval, FilesDeletedOnTwoThreadsNeverReachALinksTarget) {
+// Directories with enough files for the walk to delete them on several threads, links among them.
+TEST_F(RealTreeRemoval, FilesDeletedOnSeveralThreadsNeverReachALinksTarget) {
   make_directory(root);
   std::vector<std::unique_ptr<testing::UnixLink>> links;
   for (const std::wstring folder : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c"}) {
