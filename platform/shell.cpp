@@ -8,31 +8,39 @@
 namespace osvari {
 namespace {
 
+struct LoadedShell32 {
+  HMODULE module;
+  DWORD error;  // why it could not be loaded
+};
+
 // shell32 is loaded when first needed, not at start: under Wine it pulls in user32, gdi32 and
 // more, which cost every start about 30 ms, and the child role never calls it. It stays loaded
 // for the life of the process.
-HMODULE shell32() {
-  static const HMODULE module = [] {
-    HMODULE loaded = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+const LoadedShell32& shell32() {
+  static const LoadedShell32 loaded = [] {
+    HMODULE module = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     // Systems without the search flags refuse it; shell32 is a known DLL, taken from the system
     // folder whatever the search order.
-    if (loaded == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) loaded = LoadLibraryW(L"shell32.dll");
-    return loaded;
+    if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) module = LoadLibraryW(L"shell32.dll");
+    return LoadedShell32{module, module == nullptr ? GetLastError() : ERROR_SUCCESS};
   }();
-  return module;
+  return loaded;
 }
 
+// Null, with the reason as the last error, when shell32 or the function cannot be had.
 template <typename Function>
 Function* shell32_function(const char* name) {
-  HMODULE module = shell32();
-  if (module == nullptr) return nullptr;
-  return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  if (shell32().module == nullptr) {
+    SetLastError(shell32().error);
+    return nullptr;
+  }
+  return reinterpret_cast<Function*>(reinterpret_cast<void*>(GetProcAddress(shell32().module, name)));
 }
 
 }  // namespace
 
 SplitArguments::SplitArguments(const wchar_t* command_line) {
-  static auto* const split = shell32_function<decltype(CommandLineToArgvW)>("CommandLineToArgvW");
+  auto* const split = shell32_function<decltype(CommandLineToArgvW)>("CommandLineToArgvW");
   if (split == nullptr) {
     error_ = GetLastError();
     return;
@@ -46,7 +54,7 @@ SplitArguments::~SplitArguments() {
 }
 
 bool get_folder_path(int folder, wchar_t* buffer) {
-  static auto* const folder_path = shell32_function<decltype(SHGetFolderPathW)>("SHGetFolderPathW");
+  auto* const folder_path = shell32_function<decltype(SHGetFolderPathW)>("SHGetFolderPathW");
   return folder_path != nullptr && folder_path(nullptr, folder, nullptr, SHGFP_TYPE_CURRENT, buffer) == S_OK;
 }
 
