@@ -65,7 +65,8 @@ bool skip_entry_contents(std::uint64_t size) {
   return true;
 }
 
-// Decodes the contents straight into the write queue's blocks. False when the writer stopped.
+// Decodes the contents straight into the write queue's blocks. False once a writer has failed or
+// all have stopped.
 bool pass_on_entry_contents(UnpackPipeline& pipeline, std::uint64_t size, std::uint64_t entry, UnpackFailure& failure) {
   if (!pipeline.begin_file(target_path.view(), size, entry)) return false;
   while (size > 0) {
@@ -88,7 +89,7 @@ bool join_target_path(std::wstring_view directory, std::wstring_view entry_name)
 }
 
 // The walk over the entries on the decoding thread. Every failure is returned rather than
-// reported, so that the writer is joined first and the earlier of the two is the one reported.
+// reported, so that the writers are joined first and the earliest failure is the one reported.
 UnpackFailure walk_entries(RoleKind role, const UnpackPlan* plan, UnpackPipeline* pipeline) {
   for (std::uint64_t index = 0;; ++index) {
     if (UnpackFailure failure = read_entry_name(index); failure.failed()) return failure;
@@ -153,14 +154,15 @@ WriteQueue& process_write_queue() {
 
 }  // namespace
 
-UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& queue, UnpackTargets& targets) {
+UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& queue,
+                             std::span<UnpackTargets* const> writers) {
   main_library.clear();
   if (role == RoleKind::child) return walk_entries(role, plan, nullptr);
   if (!queue.reset()) fatal_error("Error, couldn't allocate memory.");
-  // The writer must never be the one to end the process: the list learns the profile
+  // A writer must never be the one to end the process: the list learns the profile
   // directory here, which may end the run.
   known_directories().prepare();
-  UnpackPipeline pipeline(queue, targets);
+  UnpackPipeline pipeline(queue, writers);
   const UnpackFailure decoder_failure = walk_entries(role, plan, &pipeline);
   return pipeline.finish(decoder_failure);
 }
@@ -178,6 +180,6 @@ void set_main_library_path(std::wstring_view directory, std::wstring_view entry_
   }
 }
 
-void stop_unpacking() { process_write_queue().stop_writer_and_wait(); }
+void stop_unpacking() { process_write_queue().stop_writers_and_wait(); }
 
 }  // namespace osvari

@@ -1,6 +1,7 @@
 // Turning the file entries of the attached data into files below the unpack directory.
 #pragma once
 
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -19,16 +20,18 @@ struct UnpackPlan {
   const std::vector<bool>* rewrite = nullptr;
 };
 
-// Parent: writes every entry, up to the terminator, decoding on this thread while a second one
-// creates and writes the files. Child: reads only the first name and records the main library
+// Parent: writes every entry, up to the terminator, decoding on this thread while writer
+// threads create and write the files. Child: reads only the first name and records the main library
 // path. Ends the process on any failure, with the message of the first failing entry, once the
 // writing thread has ended; with "Error, couldn't decode attached data." when the entries
 // differ from the plan's index.
 void unpack_files(RoleKind role, const UnpackPlan* plan = nullptr);
 
-// unpack_files over a queue and a file system of the caller's choosing; the failure is
-// returned instead of reported. Both threads have ended when it returns.
-UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& queue, UnpackTargets& targets);
+// unpack_files over a queue and a file system of the caller's choosing, with one writer thread
+// for each of `writers`; the failure is returned instead of reported. Every thread has ended
+// when it returns.
+UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& queue,
+                             std::span<UnpackTargets* const> writers);
 
 // The first entry's target path; empty when the attached data held no entry.
 const wchar_t* main_library_path();
@@ -36,8 +39,8 @@ const wchar_t* main_library_path();
 // Records the main library path as `directory` joined with `name`, without reading anything.
 void set_main_library_path(std::wstring_view directory, std::wstring_view name);
 
-// Stops the writing thread, if one runs, after the piece it is writing, and waits until it has
-// closed its file, so that nothing of this process holds the unpack directory: for a console
+// Stops the writing threads, if any run, after the piece each is writing, and waits until they
+// have closed their files, so that nothing of this process holds the unpack directory: for a console
 // event and for the exit after a failure. Unpacking in this process stays stopped.
 void stop_unpacking();
 

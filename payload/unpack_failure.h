@@ -15,7 +15,7 @@ struct UnpackFailure {
     internal_limit,  // `what` did not fit
     open,            // "Error, failed to open '<path>' for writing."
     write,           // "Error, couldn't unpack file to target path." with `code`
-    stopped,         // a console event stopped the writer; the process is ending
+    stopped,         // a console event stopped the writers; the process is ending
   };
   Kind kind = Kind::none;
   std::uint64_t entry = 0;  // the entry's place in the stream, from 0

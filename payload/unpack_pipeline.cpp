@@ -7,21 +7,45 @@
 
 namespace osvari {
 
-UnpackPipeline::UnpackPipeline(WriteQueue& queue, UnpackTargets& targets) : queue_(queue) {
-  queue_.mark_writer_running();
-  try {
-    writer_ = std::thread([this, &targets] {
-      writer_failure_ = write_blocks(queue_, targets);
-      queue_.mark_writer_stopped();
-    });
-  } catch (const std::system_error&) {
-    queue_.mark_writer_stopped();
-    fatal_error("Error, couldn't allocate memory.");
+UnpackFailure first_failure(std::span<const UnpackFailure> writer_failures, UnpackFailure decoder_failure) {
+  const UnpackFailure* earliest = nullptr;
+  bool stopped = false;
+  for (const UnpackFailure& failure : writer_failures) {
+    if (failure.kind == UnpackFailure::Kind::stopped) {
+      stopped = true;
+    } else if (failure.failed() && (earliest == nullptr || failure.entry < earliest->entry)) {
+      earliest = &failure;
+    }
+  }
+  if (earliest != nullptr) return *earliest;
+  if (stopped) return UnpackFailure::at(UnpackFailure::Kind::stopped, 0);
+  return decoder_failure;
+}
+
+UnpackPipeline::UnpackPipeline(WriteQueue& queue, std::span<UnpackTargets* const> writers)
+    : queue_(queue), writer_failures_(writers.size()) {
+  // All count as running before any starts, so a stop waits for every one of them.
+  for (std::size_t i = 0; i < writers.size(); ++i) queue_.mark_writer_running();
+  writers_.reserve(writers.size());
+  for (WriterId writer = 0; writer < writers.size(); ++writer) {
+    try {
+      writers_.emplace_back([this, writer, targets = writers[writer]] {
+        writer_failures_[writer] = write_blocks(queue_, *targets, writer);
+        queue_.mark_writer_stopped();
+      });
+    } catch (const std::system_error&) {
+      for (WriterId never_started = writer; never_started < writers.size(); ++never_started) {
+        queue_.mark_writer_stopped();
+      }
+      // Those already started end with the input, before the failure exit removes their files.
+      (void)finish();
+      fatal_error("Error, couldn't allocate memory.");
+    }
   }
 }
 
 UnpackPipeline::~UnpackPipeline() {
-  if (writer_.joinable()) (void)finish();
+  if (!writers_.empty()) (void)finish();
 }
 
 bool UnpackPipeline::next_block() {
@@ -82,8 +106,9 @@ UnpackFailure UnpackPipeline::finish(UnpackFailure decoder_failure) {
     block_ = nullptr;
   }
   queue_.close_input();
-  if (writer_.joinable()) writer_.join();
-  return writer_failure_.failed() ? writer_failure_ : decoder_failure;
+  for (std::thread& writer : writers_) writer.join();
+  writers_.clear();
+  return first_failure(writer_failures_, decoder_failure);
 }
 
 }  // namespace osvari

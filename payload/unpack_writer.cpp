@@ -1,5 +1,7 @@
 #include "payload/unpack_writer.h"
 
+#include <array>
+#include <mutex>
 #include <string_view>
 
 #include "base/bounded_wide_string.h"
@@ -11,6 +13,9 @@
 namespace osvari {
 namespace {
 
+// The known directory list is one for the process; writers take turns at it.
+std::mutex known_directories_turn;
+
 class SystemUnpackTargets final : public UnpackTargets {
  public:
   void make_parent_directory(const wchar_t* target_path) override {
@@ -19,6 +24,7 @@ class SystemUnpackTargets final : public UnpackTargets {
     const std::size_t last = directory_.view().find_last_of(L'\\');
     if (last == std::wstring_view::npos || last == 0) return;
     directory_.truncate(last);
+    const std::lock_guard turn(known_directories_turn);
     ensure_directory_with_ancestors(directory_.c_str());
   }
   bool create(const wchar_t* target_path) override {
@@ -39,6 +45,11 @@ class SystemUnpackTargets final : public UnpackTargets {
   UniqueFileHandle file_;
 };
 
+UnpackFailure failure_at(UnpackFailure::Kind kind, const FilePiece& piece, WriteQueue& queue) {
+  queue.record_failure(piece.entry);
+  return UnpackFailure::at(kind, piece.entry);
+}
+
 // The pieces of one block in order; the failure of the first one that fails.
 UnpackFailure write_block(const WriteBlock& block, WriteQueue& queue, UnpackTargets& targets, bool& stopped) {
   for (const FilePiece& piece : block.pieces) {
@@ -46,18 +57,22 @@ UnpackFailure write_block(const WriteBlock& block, WriteQueue& queue, UnpackTarg
       stopped = true;
       return {};
     }
+    // Another writer failed at an earlier entry: that one is reported, and this one's
+    // remaining entries are of no use.
+    if (queue.failed_before(piece.entry)) return {};
     if (piece.opens) {
       targets.make_parent_directory(block.path_of(piece));
       if (!targets.create(block.path_of(piece))) {
-        UnpackFailure failure = UnpackFailure::at(UnpackFailure::Kind::open, piece.entry);
+        UnpackFailure failure = failure_at(UnpackFailure::Kind::open, piece, queue);
         failure.path = block.path_of(piece);
         return failure;
       }
     }
     if (piece.length > 0 &&
         !targets.write(block.bytes.get() + piece.bytes_start, static_cast<std::uint32_t>(piece.length))) {
-      UnpackFailure failure = UnpackFailure::at(UnpackFailure::Kind::write, piece.entry);
-      failure.code = targets.error_code();
+      const std::uint32_t code = targets.error_code();
+      UnpackFailure failure = failure_at(UnpackFailure::Kind::write, piece, queue);
+      failure.code = code;
       return failure;
     }
     if (piece.closes) targets.close();
@@ -67,15 +82,20 @@ UnpackFailure write_block(const WriteBlock& block, WriteQueue& queue, UnpackTarg
 
 }  // namespace
 
-UnpackTargets& system_unpack_targets() {
-  static SystemUnpackTargets targets;
-  return targets;
+std::span<UnpackTargets* const> system_unpack_targets() {
+  static std::array<SystemUnpackTargets, unpack_writer_count> targets;
+  static const std::array<UnpackTargets*, unpack_writer_count> writers = [] {
+    std::array<UnpackTargets*, unpack_writer_count> pointers{};
+    for (std::size_t i = 0; i < unpack_writer_count; ++i) pointers[i] = &targets[i];
+    return pointers;
+  }();
+  return writers;
 }
 
-UnpackFailure write_blocks(WriteQueue& queue, UnpackTargets& targets) {
+UnpackFailure write_blocks(WriteQueue& queue, UnpackTargets& targets, WriterId writer) {
   UnpackFailure failure;
   bool stopped = false;
-  while (WriteBlock* block = queue.take_full()) {
+  while (WriteBlock* block = queue.take_full(writer)) {
     failure = write_block(*block, queue, targets, stopped);
     queue.give_back(block);
     if (failure.failed() || stopped) break;

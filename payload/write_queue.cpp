@@ -25,13 +25,15 @@ bool WriteQueue::reset() {
     empty_.push_back(&block);
   }
   input_closed_ = false;
+  holder_of_open_file_ = nobody;
+  earliest_failure_ = no_failure;
   return true;
 }
 
 WriteBlock* WriteQueue::take_empty() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !empty_.empty() || !writer_running_; });
-  if (!writer_running_) return nullptr;
+  changed_.wait(lock, [this] { return !empty_.empty() || writers_running_ == 0 || earliest_failure_ != no_failure; });
+  if (writers_running_ == 0 || earliest_failure_ != no_failure) return nullptr;
   WriteBlock* block = empty_.front();
   empty_.pop_front();
   block->clear();
@@ -54,12 +56,17 @@ void WriteQueue::close_input() {
   changed_.notify_all();
 }
 
-WriteBlock* WriteQueue::take_full() {
+WriteBlock* WriteQueue::take_full(WriterId writer) {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !full_.empty() || input_closed_ || stop_; });
-  if (stop_ || full_.empty()) return nullptr;
+  const auto mine = [&] { return !full_.front()->continues_a_file() || holder_of_open_file_ == writer; };
+  changed_.wait(lock, [&] {
+    return (!full_.empty() && mine()) || (full_.empty() && input_closed_) || stop_ ||
+           earliest_failure_ != no_failure;
+  });
+  if (stop_ || earliest_failure_ != no_failure || full_.empty()) return nullptr;
   WriteBlock* block = full_.front();
   full_.pop_front();
+  if (!block->pieces.empty()) holder_of_open_file_ = block->leaves_a_file_open() ? writer : nobody;
   return block;
 }
 
@@ -71,24 +78,34 @@ void WriteQueue::give_back(WriteBlock* block) {
   changed_.notify_all();
 }
 
+void WriteQueue::record_failure(std::uint64_t entry) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (entry < earliest_failure_) earliest_failure_ = entry;
+  }
+  changed_.notify_all();
+}
+
+bool WriteQueue::failed_before(std::uint64_t entry) { return earliest_failure_.load() < entry; }
+
 void WriteQueue::mark_writer_running() {
   const std::lock_guard lock(mutex_);
-  writer_running_ = true;
+  ++writers_running_;
 }
 
 void WriteQueue::mark_writer_stopped() {
   {
     const std::lock_guard lock(mutex_);
-    writer_running_ = false;
+    --writers_running_;
   }
   changed_.notify_all();
 }
 
-void WriteQueue::stop_writer_and_wait() {
+void WriteQueue::stop_writers_and_wait() {
   std::unique_lock lock(mutex_);
   stop_ = true;
   changed_.notify_all();
-  changed_.wait(lock, [this] { return !writer_running_; });
+  changed_.wait(lock, [this] { return writers_running_ == 0; });
 }
 
 bool WriteQueue::input_closed() {

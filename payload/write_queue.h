@@ -1,4 +1,4 @@
-// Decoded contents on their way from the decoding thread to the writing thread: a fixed set of
+// Decoded contents on their way from the decoding thread to the writing threads: a fixed set of
 // blocks, each holding whole small files or a piece of a large one, so memory stays the same
 // whatever the attached data holds.
 #pragma once
@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,7 +17,7 @@
 namespace osvari {
 
 inline constexpr std::size_t write_block_bytes = 1 << 20;
-inline constexpr std::size_t write_block_count = 4;
+inline constexpr std::size_t write_block_count = 6;
 inline constexpr std::size_t pieces_per_block = 1024;
 inline constexpr std::size_t path_units_per_block = 128 * 1024;
 
@@ -37,6 +38,10 @@ struct WriteBlock {
   std::size_t used = 0;
 
   [[nodiscard]] const wchar_t* path_of(const FilePiece& piece) const { return paths.c_str() + piece.path_start; }
+  // The block goes on with the file the block before it left open.
+  [[nodiscard]] bool continues_a_file() const { return !pieces.empty() && !pieces.front().opens; }
+  // The block's last file goes on in the next block.
+  [[nodiscard]] bool leaves_a_file_open() const { return !pieces.empty() && !pieces.back().closes; }
   void clear() {
     pieces.clear();
     paths.clear();
@@ -44,30 +49,38 @@ struct WriteBlock {
   }
 };
 
-// Blocks go round: the decoder takes an empty one, fills it and passes it on full; the writer
-// takes full ones in the order they were passed on and gives them back empty. Every wait ends
-// when the other side has finished, so neither can wait for the other for ever.
+using WriterId = std::size_t;
+
+// Blocks go round: the decoder takes an empty one, fills it and passes it on full; writers take
+// full ones in the order they were passed on and give them back empty. A block that goes on with
+// a file left open goes to the writer holding that file. Every wait ends when the other side has
+// finished or failed, so no thread can wait for another for ever.
 class WriteQueue {
  public:
   // Allocates every block now; false when memory runs out (reset() then fails again).
   bool reset();
 
-  // Decoder side. An empty block to fill; null once the writer has stopped.
+  // Decoder side. An empty block to fill; null once a writer has failed or none runs.
   WriteBlock* take_empty();
   void pass_on(WriteBlock* block);
   // No more blocks will come.
   void close_input();
 
-  // Writer side. The next full block; null once the input is closed and all is taken, or when
-  // a stop was requested.
-  WriteBlock* take_full();
+  // Writer side. The next full block for `writer`; null once the input is closed and all is
+  // taken, when a writer has failed, or when a stop was requested.
+  WriteBlock* take_full(WriterId writer);
   void give_back(WriteBlock* block);
-  // The writer has left its loop and holds no file open.
+  // A writer failed at `entry`: no block is handed out any more, and the writers still busy go
+  // on only with the entries before the earliest failure.
+  void record_failure(std::uint64_t entry);
+  // True when a writer failed at an entry before `entry`.
+  bool failed_before(std::uint64_t entry);
+  // A writer has left its loop and holds no file open.
   void mark_writer_stopped();
 
-  // Any thread: asks the writer to stop after the piece it is writing, and waits until it has
-  // stopped (at once when none is running). A stop stays requested for the life of the queue.
-  void stop_writer_and_wait();
+  // Any thread: asks the writers to stop after the piece each is writing, and waits until all
+  // have stopped (at once when none is running). A stop stays requested for the life of the queue.
+  void stop_writers_and_wait();
   bool stop_requested();
 
   // True once the decoder has passed on its last block.
@@ -77,13 +90,18 @@ class WriteQueue {
   void mark_writer_running();
 
  private:
+  static constexpr WriterId nobody = std::numeric_limits<WriterId>::max();
+  static constexpr std::uint64_t no_failure = std::numeric_limits<std::uint64_t>::max();
+
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<WriteBlock> blocks_;
   std::deque<WriteBlock*> empty_;
   std::deque<WriteBlock*> full_;
   bool input_closed_ = false;
-  bool writer_running_ = false;
+  std::size_t writers_running_ = 0;
+  WriterId holder_of_open_file_ = nobody;
+  std::atomic<std::uint64_t> earliest_failure_{no_failure};
   std::atomic<bool> stop_{false};
 };
 
