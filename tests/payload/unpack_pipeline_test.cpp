@@ -375,9 +375,9 @@ TEST(PipelineFirstFailure, IsTheEarliestEntrysWhicheverWriterMetIt) {
   }
 }
 
-// Thousands of files of every small size, empty ones and one spanning several blocks, through two
-// writers: each arrives whole, and a block goes to whichever writer is free (the first file waits
-// until the other writer has created one).
+// Thousands of files of every small size, empty ones and one spanning several blocks, through as
+// many writers as the launcher runs: each arrives whole, and a block goes to whichever writer is
+// free (the first file waits until another writer has created one).
 TEST(PipelineWriters, EveryFileArrivesWholeWhicheverWriterTakesIt) {
   std::vector<TestEntry> entries;
   for (int i = 0; i < 3000; ++i) {
@@ -392,7 +392,7 @@ TEST(PipelineWriters, EveryFileArrivesWholeWhicheverWriterTakesIt) {
   WriteQueue queue;
   Script script;
   script.wait_for_another_writer = L"f0";
-  ScriptedWriters writers(script, queue, 2);
+  ScriptedWriters writers(script, queue, unpack_writer_count);
   const UnpackFailure failure = unpack_entries(RoleKind::parent, nullptr, queue, writers.pointers);
   close_attached_data();
 
@@ -408,7 +408,7 @@ TEST(PipelineWriters, EveryFileArrivesWholeWhicheverWriterTakesIt) {
     EXPECT_TRUE(file->closed);
     used.insert(file->writer);
   }
-  EXPECT_EQ(used.size(), 2u) << "both writers took blocks";
+  EXPECT_GE(used.size(), 2u) << "more than one writer took blocks";
 }
 
 TEST(PipelineStop, EndsEveryWriterWithItsFileClosedAndNothingReported) {
