@@ -25,18 +25,16 @@ UnpackFailure first_failure(std::span<const UnpackFailure> writer_failures, Unpa
 UnpackPipeline::UnpackPipeline(WriteQueue& queue, std::span<UnpackTargets* const> writers)
     : queue_(queue), writer_failures_(writers.size()) {
   // All count as running before any starts, so a stop waits for every one of them.
-  for (std::size_t i = 0; i < writers.size(); ++i) queue_.mark_writer_running();
+  queue_.mark_writers_running(writers.size());
   writers_.reserve(writers.size());
   for (WriterId writer = 0; writer < writers.size(); ++writer) {
     try {
       writers_.emplace_back([this, writer, targets = writers[writer]] {
         writer_failures_[writer] = write_blocks(queue_, *targets, writer);
-        queue_.mark_writer_stopped();
+        queue_.mark_writers_stopped();
       });
     } catch (const std::system_error&) {
-      for (WriterId never_started = writer; never_started < writers.size(); ++never_started) {
-        queue_.mark_writer_stopped();
-      }
+      queue_.mark_writers_stopped(writers.size() - writer);
       // Those already started end with the input, before the failure exit removes their files.
       (void)finish();
       fatal_error("Error, couldn't allocate memory.");

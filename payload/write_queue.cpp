@@ -88,15 +88,15 @@ void WriteQueue::record_failure(std::uint64_t entry) {
 
 bool WriteQueue::failed_before(std::uint64_t entry) { return earliest_failure_.load() < entry; }
 
-void WriteQueue::mark_writer_running() {
+void WriteQueue::mark_writers_running(std::size_t count) {
   const std::lock_guard lock(mutex_);
-  ++writers_running_;
+  writers_running_ += count;
 }
 
-void WriteQueue::mark_writer_stopped() {
+void WriteQueue::mark_writers_stopped(std::size_t count) {
   {
     const std::lock_guard lock(mutex_);
-    --writers_running_;
+    writers_running_ -= count;
   }
   changed_.notify_all();
 }

@@ -75,8 +75,8 @@ class WriteQueue {
   void record_failure(std::uint64_t entry);
   // True when a writer failed at an entry before `entry`.
   bool failed_before(std::uint64_t entry);
-  // A writer has left its loop and holds no file open.
-  void mark_writer_stopped();
+  // `count` writers have left their loop and hold no file open.
+  void mark_writers_stopped(std::size_t count = 1);
 
   // Any thread: asks the writers to stop after the piece each is writing, and waits until all
   // have stopped (at once when none is running). A stop stays requested for the life of the queue.
@@ -86,8 +86,8 @@ class WriteQueue {
   // True once the decoder has passed on its last block.
   bool input_closed();
 
-  // Marks a writer as running; called before its thread starts.
-  void mark_writer_running();
+  // Marks `count` writers as running; called before their threads start.
+  void mark_writers_running(std::size_t count);
 
  private:
   static constexpr WriterId nobody = std::numeric_limits<WriterId>::max();

@@ -42,14 +42,18 @@ void ParallelFileDeletion::run_helper() {
     served = generation_;
     Batch& batch = *batch_;
     lock.unlock();
-    delete_from(batch);
+    delete_from(batch, {});
     lock.lock();
     if (--helpers_busy_ == 0) changed_.notify_all();
   }
 }
 
-void ParallelFileDeletion::delete_from(Batch& batch) {
-  while (!batch.stop.load()) {
+void ParallelFileDeletion::delete_from(Batch& batch, const std::function<bool()>& out_of_time) {
+  while (!batch.stop.load() && batch.next.load() < batch.files.size()) {
+    if (out_of_time && out_of_time()) {
+      batch.stop = true;
+      return;
+    }
     const std::size_t index = batch.next.fetch_add(1);
     if (index >= batch.files.size()) return;
     const FileToDelete& file = batch.files[index];
@@ -71,15 +75,7 @@ bool ParallelFileDeletion::delete_all(const std::vector<FileToDelete>& files,
     }
     changed_.notify_all();
   }
-  while (batch.next.load() < files.size()) {
-    if (out_of_time && out_of_time()) {
-      batch.stop = true;
-      break;
-    }
-    const std::size_t index = batch.next.fetch_add(1);
-    if (index >= files.size()) break;
-    (void)system_.delete_file(files[index].path, files[index].clear_blocking_attributes);
-  }
+  delete_from(batch, out_of_time);
   if (shared) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return helpers_busy_ == 0; });

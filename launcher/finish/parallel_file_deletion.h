@@ -42,7 +42,9 @@ class ParallelFileDeletion {
 
   void start_helpers();
   void run_helper();
-  void delete_from(Batch& batch);
+  // Takes the batch's next file until none is left or it stops; `out_of_time`, when given, is
+  // asked before each file and stops the batch for every thread.
+  void delete_from(Batch& batch, const std::function<bool()>& out_of_time);
 
   FileTreeOperations& system_;
   std::mutex mutex_;

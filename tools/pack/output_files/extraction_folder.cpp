@@ -124,13 +124,11 @@ void ExtractionFolder::write(std::string_view bytes) {
 
 void ExtractionFolder::finish() {
   std::string problem;
-  const bool closed = state_->file->close(problem);
-  state_->file.reset();
-  if (!closed) {
-    std::error_code ignored;
-    fs::remove(state_->temporary, ignored);
+  if (!state_->file->close(problem)) {
+    state_->abandon_file();
     fail_bad_input("cannot write " + state_->target_text + ": " + problem);
   }
+  state_->file.reset();
   if (!move_replacing(state_->temporary.c_str(), state_->target.c_str())) {
     std::error_code ignored;
     fs::remove(state_->temporary, ignored);
