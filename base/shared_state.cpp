@@ -7,6 +7,7 @@ std::atomic<bool> unpack_flag{false};
 std::atomic<bool> directory_created{false};
 std::atomic<bool> directory_kept{false};
 std::atomic<RawHandle> published_child{nullptr};
+std::atomic<bool> child_is_program{false};
 
 }  // namespace
 
@@ -26,6 +27,10 @@ bool unpack_directory_created() { return directory_created.load(); }
 void mark_unpack_directory_kept() { directory_kept.store(true); }
 
 bool unpack_directory_kept() { return directory_kept.load(); }
+
+void mark_child_runs_program() { child_is_program.store(true); }
+
+bool child_runs_program() { return child_is_program.load(); }
 
 void publish_child_process(UniqueHandle handle) {
   UniqueHandle previous(published_child.exchange(handle.release()));

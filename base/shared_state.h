@@ -30,6 +30,11 @@ bool unpack_directory_created();
 void mark_unpack_directory_kept();
 bool unpack_directory_kept();
 
+// Set right before the packed program itself is started as the child: it shares the console
+// with this process and answers Ctrl-C and Ctrl-Break as it would alone. Never cleared.
+void mark_child_runs_program();
+bool child_runs_program();
+
 // The running child, as seen by the console control handler. The main thread keeps its own
 // handle to wait on and publishes a second handle here; whichever thread takes this second
 // handle first owns it and closes it, so it is closed exactly once and never used after.

@@ -85,17 +85,28 @@ function(osvari_add_launcher target)
   endif()
 endfunction()
 
-# osvari_add_onefile(<target> MAIN_LIBRARY <dll target> [DATA <file or folder>...]
+# osvari_add_onefile(<target> PROGRAM <exe target or file> | MAIN_LIBRARY <dll target or file>
+#                    [DATA <file or folder>...]
 #                    [COMPANY <text>] [PRODUCT <text>] [VERSION <text>] [LEVEL <n>]
-#                    [CONSOLE] [ICON <file.ico>] [MANIFEST <file>] [CACHE])
+#                    [CONSOLE | WINDOWS] [ICON <file.ico>] [MANIFEST <file>] [CACHE])
 # Builds <target>.exe: a launcher for the application, with its name and version compiled in,
-# packed by osvari-pack with the main library and the data, the version information, and the
-# subsystem (GUI unless CONSOLE), icon and manifest asked for. With CACHE the executable
-# unpacks once into a per-user cache folder and starts from there later (osvari-pack --cache).
+# packed by osvari-pack with the program or main library and the data, the version
+# information, and the subsystem, icon and manifest asked for. A program keeps its own
+# subsystem, icons and version information unless the options give others; a main library gets
+# a GUI program unless CONSOLE. With CACHE the executable unpacks once into a per-user cache
+# folder and starts from there later (osvari-pack --cache).
 function(osvari_add_onefile target)
-  cmake_parse_arguments(arg "CONSOLE;CACHE" "MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL;ICON;MANIFEST" "DATA" ${ARGN})
-  if(NOT arg_MAIN_LIBRARY)
-    message(FATAL_ERROR "osvari_add_onefile(${target}): MAIN_LIBRARY is required")
+  cmake_parse_arguments(arg "CONSOLE;WINDOWS;CACHE" "PROGRAM;MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL;ICON;MANIFEST"
+    "DATA" ${ARGN})
+  if(NOT arg_MAIN_LIBRARY AND NOT arg_PROGRAM)
+    message(FATAL_ERROR "osvari_add_onefile(${target}): give the application: PROGRAM <executable target or .exe>, "
+      "or MAIN_LIBRARY <DLL target or .dll exporting run_code>")
+  endif()
+  if(arg_MAIN_LIBRARY AND arg_PROGRAM)
+    message(FATAL_ERROR "osvari_add_onefile(${target}): PROGRAM and MAIN_LIBRARY exclude each other: give one")
+  endif()
+  if(arg_CONSOLE AND arg_WINDOWS)
+    message(FATAL_ERROR "osvari_add_onefile(${target}): CONSOLE and WINDOWS exclude each other: give one")
   endif()
   set(identity)
   set(executable_options)
@@ -108,6 +119,9 @@ function(osvari_add_onefile target)
   endforeach()
   if(arg_CONSOLE)
     list(APPEND executable_options --console)
+  endif()
+  if(arg_WINDOWS)
+    list(APPEND executable_options --windows)
   endif()
   set(option_files)
   foreach(field ICON MANIFEST)
@@ -124,7 +138,13 @@ function(osvari_add_onefile target)
   endforeach()
 
   _osvari_require_windows("osvari_add_onefile(${target})")
-  _osvari_main_library(main_library main_library_depends ${target} ${arg_MAIN_LIBRARY})
+  if(arg_PROGRAM)
+    _osvari_program(application application_depends ${target} ${arg_PROGRAM})
+    set(application_name ${arg_PROGRAM})
+  else()
+    _osvari_main_library(application application_depends ${target} ${arg_MAIN_LIBRARY})
+    set(application_name ${arg_MAIN_LIBRARY})
+  endif()
   _osvari_resolve_data(data ${target} ${arg_DATA})
 
   set(level_option)
@@ -153,10 +173,10 @@ function(osvari_add_onefile target)
   add_custom_command(
     OUTPUT ${executable}
     COMMAND ${pack_command} ${level_option} ${cache_option} --launcher $<TARGET_FILE:${launcher}> ${executable_options}
-            --depfile ${depfile} --output ${executable} ${main_library} ${data}
-    DEPENDS ${launcher} ${main_library_depends} ${pack_depends} ${data} ${option_files}
+            --depfile ${depfile} --output ${executable} ${application} ${data}
+    DEPENDS ${launcher} ${application_depends} ${pack_depends} ${data} ${option_files}
     DEPFILE ${depfile}
-    COMMENT "Packing ${arg_MAIN_LIBRARY} and its data into ${target}.exe"
+    COMMENT "Packing ${application_name} and its data into ${target}.exe"
     VERBATIM)
   add_custom_target(${target} ALL DEPENDS ${executable})
 endfunction()

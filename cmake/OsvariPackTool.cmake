@@ -82,6 +82,28 @@ function(_osvari_main_library out_file out_depends target library)
   set(${out_depends} ${file} PARENT_SCOPE)
 endfunction()
 
+# The program to pack: an executable target of this build, or an existing program file.
+function(_osvari_program out_file out_depends target program)
+  if(TARGET ${program})
+    get_target_property(type ${program} TYPE)
+    if(NOT type STREQUAL "EXECUTABLE")
+      message(FATAL_ERROR "osvari_add_onefile(${target}): PROGRAM '${program}' is a ${type} target, not a program: "
+        "declare it with add_executable(${program} ...), or give a DLL exporting run_code as MAIN_LIBRARY")
+    endif()
+    set(${out_file} $<TARGET_FILE:${program}> PARENT_SCOPE)
+    set(${out_depends} ${program} PARENT_SCOPE)
+    return()
+  endif()
+  cmake_path(ABSOLUTE_PATH program BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE OUTPUT_VARIABLE file)
+  if(NOT EXISTS "${file}" OR IS_DIRECTORY "${file}")
+    message(FATAL_ERROR "osvari_add_onefile(${target}): PROGRAM '${program}' is neither an executable target nor "
+      "an existing program file: define the target with add_executable(${program} ...) before this call, or give "
+      "the path of an .exe")
+  endif()
+  set(${out_file} ${file} PARENT_SCOPE)
+  set(${out_depends} ${file} PARENT_SCOPE)
+endfunction()
+
 # The launcher is a Windows program: stop with the fix when this is not a Windows build.
 function(_osvari_require_windows function_name)
   if(NOT WIN32)

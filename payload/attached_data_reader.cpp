@@ -74,6 +74,13 @@ CacheIndexResult read_attached_cache_index() {
   return read_cache_index(data.data + header, static_cast<std::size_t>(data.size - header));
 }
 
+ApplicationKind read_attached_application_kind() {
+  const ResourceBytes data = reader.attached_data;
+  if (!starts_with_header(data)) return ApplicationKind::library;
+  const std::size_t header = attached_data_header.size();
+  return read_application_kind(data.data + header, static_cast<std::size_t>(data.size - header));
+}
+
 void open_attached_data() { open_attached_data(reader.attached_data); }
 
 void open_attached_data(ResourceBytes attached_data) {

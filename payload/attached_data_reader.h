@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "payload/application_kind.h"
 #include "payload/attached_data_layout.h"
 #include "payload/cache_index.h"
 #include "platform/modules.h"
@@ -21,6 +22,10 @@ ResourceBytes found_attached_data();
 // The cache index at the start of the compressed stream, when the header is there; absent
 // otherwise (the header check then reports it).
 CacheIndexResult read_attached_cache_index();
+
+// What the attached data carries, when the header is there; a library otherwise (the header
+// check then reports it).
+ApplicationKind read_attached_application_kind();
 
 // Checks the header, allocates the decode buffer and the decoder, and raises the unpack flag.
 // Ends the process on any failure.

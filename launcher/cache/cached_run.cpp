@@ -255,7 +255,13 @@ void check_and_repair(const CachePlaces& places, const CacheIndex& index) {
   if (!found.complete()) repair(places, index, found.rewrite);
 }
 
-int run_cached_parent(const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
+// A packed program is started from the folder as the child; the folder stays when it ends.
+int run_program_from(const std::wstring& folder, const CacheIndex& index) {
+  set_main_library_path(folder, index.entries.front().name);
+  return static_cast<int>(launch_program(main_library_path()));
+}
+
+int run_cached_parent(const CacheIndex& index, ApplicationKind kind, int argument_count, wchar_t** argument_vector) {
   const CachePlaces places = cache_places(index);
   if (is_link(places.root) || is_link(places.folder)) refuse_link();
   mark_cache_folder_in_use(places);
@@ -286,6 +292,7 @@ int run_cached_parent(const CacheIndex& index, int argument_count, wchar_t** arg
   (void)set_directory_last_write_time(extended(places.folder).c_str(), system_time_as_file_time());
 
   set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
+  if (kind == ApplicationKind::program) return run_program_from(run_folder, index);
   return run_in_this_process(run_folder, index, argument_count, argument_vector);
 }
 
@@ -301,9 +308,10 @@ int run_cached_child(const CacheIndex& index, int argument_count, wchar_t** argu
 
 }  // namespace
 
-int run_cached(const Role& role, const CacheIndex& index, int argument_count, wchar_t** argument_vector) {
+int run_cached(const Role& role, const CacheIndex& index, ApplicationKind kind, int argument_count,
+               wchar_t** argument_vector) {
   if (role.is_child()) return run_cached_child(index, argument_count, argument_vector);
-  return run_cached_parent(index, argument_count, argument_vector);
+  return run_cached_parent(index, kind, argument_count, argument_vector);
 }
 
 }  // namespace osvari

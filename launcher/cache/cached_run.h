@@ -4,15 +4,18 @@
 #pragma once
 
 #include "base/role.h"
+#include "payload/application_kind.h"
 #include "payload/cache_index.h"
 
 namespace osvari {
 
 // Parent: fills the cache folder (into a temporary sibling renamed into place when complete)
 // or checks it and repairs what it must, then enters the main library in this same process
-// and returns what run_code returns; nothing is removed at the end. Child (a process the
+// and returns what run_code returns; nothing is removed at the end. A packed program is instead
+// started from the folder as the child, and its exit code returned. Child (a process the
 // application started of its own executable): enters the main library in the cache folder.
 // Ends the process on any failure.
-int run_cached(const Role& role, const CacheIndex& index, int argument_count, wchar_t** argument_vector);
+int run_cached(const Role& role, const CacheIndex& index, ApplicationKind kind, int argument_count,
+               wchar_t** argument_vector);
 
 }  // namespace osvari

@@ -82,6 +82,10 @@ void remove_own_unpack_directory() {
   }
 }
 
+bool is_interrupt_event(unsigned long event) {
+  return event == 0 || event == 1;  // CTRL_C_EVENT, CTRL_BREAK_EVENT
+}
+
 bool is_cleanup_event(unsigned long event) {
   switch (event) {
     case 0:  // CTRL_C_EVENT
@@ -96,6 +100,9 @@ bool is_cleanup_event(unsigned long event) {
 }
 
 int console_control_handler(unsigned long event) {
+  // The program gets the same event from the console and decides for itself whether to end;
+  // this process keeps waiting for it and removes the folder once it has ended.
+  if (is_interrupt_event(event) && child_runs_program()) return 1;
   if (is_cleanup_event(event)) cleanup_unpack_directory();
   return 0;  // FALSE: let the next handler end the process
 }

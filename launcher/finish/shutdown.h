@@ -53,12 +53,17 @@ void cleanup_unpack_directory();
 // failure in the parent role, when no child is running.
 void remove_own_unpack_directory();
 
+// Ctrl-C and Ctrl-Break.
+bool is_interrupt_event(unsigned long event);
+
 // True for the events after which the process goes away: Ctrl-C, Ctrl-Break, console close,
 // logoff and shutdown.
 bool is_cleanup_event(unsigned long event);
 
-// Removes the unpack directory for those events; returns FALSE always, once the removal has
-// finished, so the next handler (finally the system's) ends the process.
+// Removes the unpack directory for those events; returns FALSE, once the removal has finished,
+// so the next handler (finally the system's) ends the process. While the packed program runs as
+// the child, Ctrl-C and Ctrl-Break are its own: the handler returns TRUE at once and this
+// process goes on waiting for the program.
 int console_control_handler(unsigned long event);
 
 // Registers console_control_handler; ends the process with "Error, failed to register signal

@@ -28,13 +28,14 @@ const OwnModulePath& own_module_path() {
   return path;
 }
 
-std::uint32_t launch_child(const std::function<void()>& while_child_starts) {
-  const OwnModulePath& application = own_module_path();
+namespace {
+
+// Starts `application` with child_command_line() and this process's standard handles, waits for
+// it, removes the unpack directory and returns the child's exit code.
+std::uint32_t start_and_wait(const wchar_t* application, const std::function<void()>& while_child_starts) {
   // Read now, so whatever this process received (console, files, pipes or nothing) goes on.
   const StandardHandles handles = standard_handles();
-  build_child_command_line();
-
-  UniqueHandle child = create_process(application.c_str(), child_command_line().buffer(), handles);
+  UniqueHandle child = create_process(application, child_command_line().buffer(), handles);
   if (!child.is_valid()) fatal_system_error("Error, couldn't launch child", last_error());
 
   // The console control handler gets a handle of its own, so that this thread can keep waiting
@@ -48,6 +49,35 @@ std::uint32_t launch_child(const std::function<void()>& while_child_starts) {
   take_child_process().reset();  // closes the handler's copy unless the handler already took it
   child.reset();
   cleanup_unpack_directory();
+  return exit_code;
+}
+
+}  // namespace
+
+std::uint32_t launch_child(const std::function<void()>& while_child_starts) {
+  build_child_command_line();
+  return start_and_wait(own_module_path().c_str(), while_child_starts);
+}
+
+std::optional<std::uint32_t> loader_failure_code(std::uint32_t exit_code) {
+  switch (exit_code) {
+    case 0xC0000135: return 126;   // STATUS_DLL_NOT_FOUND: ERROR_MOD_NOT_FOUND
+    case 0xC0000139: return 127;   // STATUS_ENTRYPOINT_NOT_FOUND: ERROR_PROC_NOT_FOUND
+    case 0xC0000138: return 182;   // STATUS_ORDINAL_NOT_FOUND: ERROR_INVALID_ORDINAL
+    case 0xC000007B: return 193;   // STATUS_INVALID_IMAGE_FORMAT: ERROR_BAD_EXE_FORMAT
+    case 0xC0000142: return 1114;  // STATUS_DLL_INIT_FAILED: ERROR_DLL_INIT_FAILED
+    default: return std::nullopt;
+  }
+}
+
+std::uint32_t launch_program(const wchar_t* program_path, const std::function<void()>& while_child_starts) {
+  build_program_child_command_line(program_path);
+  // From here on a Ctrl-C is the program's to answer, also one that comes while it is created.
+  mark_child_runs_program();
+  const std::uint32_t exit_code = start_and_wait(program_path, while_child_starts);
+  if (const std::optional<std::uint32_t> code = loader_failure_code(exit_code)) {
+    fatal_system_error("Error, couldn't launch child", *code);
+  }
   return exit_code;
 }
 

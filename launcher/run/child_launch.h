@@ -1,9 +1,11 @@
-// Starting the launcher's own executable again as the child, and waiting for it.
+// Starting the child, the launcher's own executable again or the packed program, and waiting
+// for it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "base/bounded_wide_string.h"
 
@@ -22,5 +24,16 @@ const OwnModulePath& own_module_path();
 // child cannot be started; the unpack directory then stays. `while_child_starts`, when given,
 // runs once the child has been created, before the wait: work that need not hold it up.
 std::uint32_t launch_child(const std::function<void()>& while_child_starts = {});
+
+// The same for the packed program at `program_path`, started as the child itself: its command
+// line is its quoted path and then this process's own command-line tail as it stands, and a
+// Ctrl-C or Ctrl-Break is left to it. When the system's loader ended it before it ran (a
+// missing DLL or export, a bad image), the folder is removed and the run ends with exit code 2
+// and "Error, couldn't launch child" with the matching system error.
+std::uint32_t launch_program(const wchar_t* program_path, const std::function<void()>& while_child_starts = {});
+
+// The system error behind an exit code that only the loader gives a process it could not start
+// (STATUS_DLL_NOT_FOUND gives ERROR_MOD_NOT_FOUND); none for any other code.
+std::optional<std::uint32_t> loader_failure_code(std::uint32_t exit_code);
 
 }  // namespace osvari

@@ -27,6 +27,27 @@ CommandLineResult build_command_line(const wchar_t* process_command_line, std::w
   return {CommandLineOutcome::built, 0};
 }
 
+std::wstring_view command_line_tail(std::wstring_view command_line) {
+  std::size_t end = 0;
+  if (command_line.starts_with(L'"')) {
+    end = command_line.find(L'"', 1);
+    end = end == std::wstring_view::npos ? command_line.size() : end + 1;
+  } else {
+    end = command_line.find_first_of(L" \t");
+    if (end == std::wstring_view::npos) end = command_line.size();
+  }
+  return command_line.substr(end);
+}
+
+bool build_program_command_line(std::wstring_view program_path, std::wstring_view tail, ChildCommandLine& target) {
+  target.clear();
+  const bool separated = tail.empty() || tail.front() == L' ' || tail.front() == L'\t';
+  const bool built = target.append(L'"') && target.append(program_path) && target.append(L'"') &&
+                     (separated || target.append(L' ')) && target.append(tail);
+  if (!built) target.clear();
+  return built;
+}
+
 ChildCommandLine& child_command_line() {
   static ChildCommandLine command_line;
   return command_line;
@@ -42,6 +63,13 @@ void build_child_command_line() {
       fatal_system_error("Error, couldn't launch child", result.split_error);
     case CommandLineOutcome::does_not_fit:
       fail_internal_limit("the command line does not fit in 32767 code units");
+  }
+}
+
+void build_program_child_command_line(std::wstring_view program_path) {
+  const wchar_t* own = process_command_line();
+  if (!build_program_command_line(program_path, command_line_tail(own != nullptr ? own : L""), child_command_line())) {
+    fail_internal_limit("the command line does not fit in 32767 code units");
   }
 }
 

@@ -71,6 +71,15 @@ struct CommandLineResult {
 CommandLineResult build_command_line(const wchar_t* process_command_line, std::wstring_view module_path,
                                      ChildCommandLine& target);
 
+// What follows the program name in `command_line`, exactly as it stands, blanks included: the
+// name runs to the next double quote when it begins with one, otherwise to the first blank or
+// tab, as the system's and the runtime's parses both take it.
+std::wstring_view command_line_tail(std::wstring_view command_line);
+
+// Writes `program_path` in double quotes, then `tail` as it is: with a blank between them when
+// the tail does not begin with one. Returns false, leaving `target` empty, when it does not fit.
+bool build_program_command_line(std::wstring_view program_path, std::wstring_view tail, ChildCommandLine& target);
+
 // The process-wide command line buffer for the child.
 ChildCommandLine& child_command_line();
 
@@ -78,5 +87,9 @@ ChildCommandLine& child_command_line();
 // process when the command line cannot be split (exit code 2, "Error, couldn't launch child")
 // or does not fit (internal limit).
 void build_child_command_line();
+
+// Fills child_command_line() for the unpacked program at `program_path`, with this process's
+// command-line tail. Ends the process at the internal limit when it does not fit.
+void build_program_child_command_line(std::wstring_view program_path);
 
 }  // namespace osvari

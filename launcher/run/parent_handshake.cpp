@@ -58,4 +58,9 @@ Role determine_role() {
   return {RoleKind::parent, {}};
 }
 
+Role take_parent_role() {
+  publish_own_process_id(widen_variable_name(parent_process_variable));
+  return {RoleKind::parent, {}};
+}
+
 }  // namespace osvari

@@ -21,4 +21,9 @@ bool check_parent_process(const wchar_t* text);
 // OSVARI_ONEFILE_PARENT is set to this process's id.
 Role determine_role();
 
+// The parent role whatever OSVARI_ONEFILE_PARENT holds: for an executable that carries a program,
+// which the launcher starts itself, so that no process of it is ever a child. The variable is
+// set to this process's id.
+Role take_parent_role();
+
 }  // namespace osvari

@@ -42,17 +42,24 @@ int run_launcher() {
   const int argument_count = runtime_argument_count();
   wchar_t** argument_vector = runtime_argument_vector();
 
+  // What the data carries decides whether this process may be a child at all: a packed program
+  // is started by the launcher itself, so a program that starts this same file again starts a
+  // parent.
+  find_attached_data();
+  const ApplicationKind kind = read_attached_application_kind();
   // The role comes first: in the parent role it publishes the process id that {PID} reads.
-  const Role role = determine_role();
+  const Role role = kind == ApplicationKind::program ? take_parent_role() : determine_role();
   // The parent always names its directory after a fresh time stamp: an inherited one would let
   // whoever set it choose the name in advance.
   if (!role.is_child()) set_environment_variable(widen_variable_name(start_time_variable).c_str(), nullptr);
   const bool expanded = expand_runtime_spec(unpack_directory(), unpack_directory_spec);
-  find_attached_data();
   if (!expanded) fatal_expand_error(unpack_directory_spec);
+  if (kind == ApplicationKind::unknown) fatal_error("Error, the attached data needs a newer launcher.");
   const CacheIndexResult cache = read_attached_cache_index();
   if (cache.status == CacheIndexStatus::malformed) fatal_error("Error, couldn't decode attached data.");
-  if (cache.status == CacheIndexStatus::present) return run_cached(role, cache.index, argument_count, argument_vector);
+  if (cache.status == CacheIndexStatus::present) {
+    return run_cached(role, cache.index, kind, argument_count, argument_vector);
+  }
   if (!role.is_child()) take_fresh_unpack_directory();
   install_console_control_handler();
   open_attached_data();
@@ -71,7 +78,12 @@ int run_launcher() {
   close_attached_data();
   set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
   // What finished runs left is cleared while the child loads, not before it starts.
-  return static_cast<int>(launch_child([] { sweep_beside(std::wstring(unpack_directory().view())); }));
+  const auto sweep = [] { sweep_beside(std::wstring(unpack_directory().view())); };
+  if (kind == ApplicationKind::program) {
+    if (*main_library_path() == L'\0') fatal_error("Error, attached data holds no program.");
+    return static_cast<int>(launch_program(main_library_path(), sweep));
+  }
+  return static_cast<int>(launch_child(sweep));
 }
 
 }  // namespace osvari

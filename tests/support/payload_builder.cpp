@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "payload/application_kind.h"
 #include "tools/pack/attached_data/attached_data_format.h"
 #include "tools/pack/attached_data/cache_index_writer.h"
 
@@ -30,6 +31,17 @@ std::string cached_attached_data_for(const std::vector<TestEntry>& entries) {
   std::vector<pack::IndexedEntry> index;
   for (const TestEntry& entry : entries) index.push_back({entry.name, entry.contents.size()});
   return pack::wrap_attached_data(pack::cache_index_frame(pack::attached_data_id(frame), index) + frame);
+}
+
+std::string program_attached_data_for(const std::vector<TestEntry>& entries) {
+  return pack::wrap_attached_data(program_kind_frame() + pack::compress_frame(decoded_stream(entries), {.level = 1}));
+}
+
+std::string cached_program_attached_data_for(const std::vector<TestEntry>& entries) {
+  const std::string stream = program_kind_frame() + pack::compress_frame(decoded_stream(entries), {.level = 1});
+  std::vector<pack::IndexedEntry> index;
+  for (const TestEntry& entry : entries) index.push_back({entry.name, entry.contents.size()});
+  return pack::wrap_attached_data(pack::cache_index_frame(pack::attached_data_id(stream), index) + stream);
 }
 
 // Period 251 within each 4 GiB and a step at every 4 GiB, so a position taken modulo 2^32

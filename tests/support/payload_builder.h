@@ -25,6 +25,11 @@ std::string attached_data_for(const std::vector<TestEntry>& entries);
 // The same, packed for the extraction cache: the cache index before the frame.
 std::string cached_attached_data_for(const std::vector<TestEntry>& entries);
 
+// The same for a program: the record that says the first entry is a program, then the frame;
+// and that packed for the extraction cache.
+std::string program_attached_data_for(const std::vector<TestEntry>& entries);
+std::string cached_program_attached_data_for(const std::vector<TestEntry>& entries);
+
 // An entry whose contents are made piece by piece, so that it may be larger than memory:
 // the byte at offset i is generated_byte(i); or, when `literal` is given, those bytes.
 struct GeneratedEntry {

@@ -75,7 +75,8 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   Pipe output = make_inheritable_pipe();
   Pipe error = make_inheritable_pipe();
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, TRUE};
-  UniqueFileHandle input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+  const std::wstring input_name = options.input_file.empty() ? L"NUL" : options.input_file;
+  UniqueFileHandle input(CreateFileW(input_name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
                                      OPEN_EXISTING, 0, nullptr));
 
   STARTUPINFOW startup{};

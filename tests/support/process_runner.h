@@ -21,6 +21,8 @@ struct ProcessOptions {
   // Variables to set (a value) or remove (no value) in the child's copy of this environment.
   std::vector<std::pair<std::wstring, std::optional<std::wstring>>> environment{};
   std::wstring current_directory{};
+  // Standard input reads this file; NUL when empty.
+  std::wstring input_file{};
   std::uint32_t timeout_ms = 60'000;
   // When set, the process is created suspended and this runs with its id before it starts.
   std::function<void(std::uint32_t process_id)> before_start{};

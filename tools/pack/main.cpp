@@ -15,11 +15,11 @@
 #include "tools/pack/command_line/pack_feedback.h"
 #include "tools/pack/command_line/pack_options.h"
 #include "tools/pack/executable_resources/launcher_attach.h"
+#include "tools/pack/inputs/application_check.h"
 #include "tools/pack/inputs/default_launcher.h"
 #include "tools/pack/inputs/depfile.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/inputs/import_check.h"
-#include "tools/pack/inputs/main_library_check.h"
 #include "tools/pack/inputs/pack_inputs.h"
 #include "tools/pack/output_files/pending_output.h"
 #include "tools/pack/pack_error.h"
@@ -39,13 +39,27 @@ void check_output_is_no_input(const fs::path& output, const std::vector<PackEntr
   }
 }
 
-ExecutableOptions executable_options_of(const PackOptions& options) {
+// A program keeps its own subsystem unless an option says otherwise; a library's launcher is a
+// GUI program unless it says console.
+ExecutableOptions executable_options_of(const PackOptions& options, const CheckedApplication& application,
+                                        const fs::path& application_path) {
   const auto optional_path = [](const std::optional<std::string>& argument) -> std::optional<fs::path> {
     if (!argument) return std::nullopt;
     return path_from_argument(*argument);
   };
-  return {options.console, optional_path(options.icon), optional_path(options.manifest),
-          options.company, options.product, options.version};
+  const bool program = application.form == ApplicationForm::program;
+  const bool console = options.console || (program && application.console && !options.windows);
+  return {console,         optional_path(options.icon), optional_path(options.manifest),
+          options.company, options.product,             options.version,
+          program ? std::optional<fs::path>(application_path) : std::nullopt};
+}
+
+// The form of the first input; a missing or odd one is left for the entries' own check, whose
+// messages name what is wrong.
+CheckedApplication checked_application(const fs::path& path) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) return {};
+  return check_application(path);
 }
 
 fs::path default_launcher() {
@@ -83,8 +97,10 @@ int run_pack(const std::vector<std::string>& arguments) {
 
   std::vector<fs::path> inputs;
   for (const std::string& input : options.inputs) inputs.push_back(path_from_argument(input));
-  const std::vector<PackEntry> entries = collect_pack_entries(path_from_argument(options.main_library), inputs);
-  check_main_library(entries.front().source);
+  const fs::path application_path = path_from_argument(options.main_library);
+  const CheckedApplication application = checked_application(application_path);
+  const bool carries_program = application.form == ApplicationForm::program;
+  const std::vector<PackEntry> entries = collect_pack_entries(application_path, inputs, !carries_program);
   warn_about_missing_imports(entries, std::cerr);
   const fs::path output = path_from_argument(options.output);
   check_output_is_no_input(output, entries);
@@ -110,12 +126,13 @@ int run_pack(const std::vector<std::string>& arguments) {
   };
   if (launcher_path) {
     // The launcher and the executable's options are checked before the long compression.
-    PeEditor launcher = prepare_launcher(*launcher_path, output, executable_options_of(options));
+    PeEditor launcher =
+        prepare_launcher(*launcher_path, output, executable_options_of(options, application, application_path));
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;
     write_attached_data(
         entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); }, input_read,
-        options.cache);
+        options.cache, carries_program);
     const std::vector<std::string> notes =
         write_launcher_with_attached_data(std::move(launcher), output, std::move(attached_data));
     for (const std::string& note : notes) std::cerr << "osvari-pack: " << note << '\n';
@@ -131,7 +148,7 @@ int run_pack(const std::vector<std::string>& arguments) {
         pending.write(bytes);
         feedback.output_written(bytes.size());
       },
-      input_read, options.cache);
+      input_read, options.cache, carries_program);
   pending.commit();
   return finish();
 }

@@ -157,5 +157,14 @@ TEST(ChildLaunch, ChildThatCannotBeStartedIsReportedAndTheUnpackDirectoryStays) 
   EXPECT_TRUE(std::filesystem::exists(unpack / L"file.txt"));
 }
 
+TEST(LoaderFailure, OnlyTheLoadersOwnStatusesMeanTheProgramNeverRan) {
+  const std::pair<std::uint32_t, std::optional<std::uint32_t>> cases[] = {
+      {0xC0000135, 126}, {0xC0000139, 127}, {0xC0000138, 182}, {0xC000007B, 193}, {0xC0000142, 1114},
+      {0, std::nullopt}, {2, std::nullopt}, {126, std::nullopt}, {0xC0000005, std::nullopt},
+      {0xC000013A, std::nullopt}, {0xFFFFFFFF, std::nullopt},
+  };
+  for (const auto& [exit_code, expected] : cases) EXPECT_EQ(loader_failure_code(exit_code), expected) << exit_code;
+}
+
 }  // namespace
 }  // namespace osvari::testing

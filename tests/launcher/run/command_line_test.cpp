@@ -152,5 +152,42 @@ TEST(ChildCommandLine, HoldsAtMost32766CodeUnits) {
   }
 }
 
+TEST(ProgramCommandLine, KeepsTheTailAfterTheProgramNameAsItStands) {
+  struct Case {
+    const wchar_t* command_line;
+    const wchar_t* tail;
+  };
+  const Case cases[] = {
+      {L"app.exe", L""},
+      {L"", L""},
+      {L"app.exe a b", L" a b"},
+      {L"app.exe\t a  \"b c\" \"\" \"d\\\"e\"  ", L"\t a  \"b c\" \"\" \"d\\\"e\"  "},
+      // A quoted name ends at the next quote, whatever follows it; no escapes inside it.
+      {L"\"C:\\My Apps\\app.exe\" x", L" x"},
+      {L"\"C:\\dir\\\"x y", L"x y"},
+      {L"\"unterminated name", L""},
+      {L"C:\\tools\\app.exe\u00e9 \u00e9t\u00e9 \u0436", L" \u00e9t\u00e9 \u0436"},
+  };
+  for (const Case& test : cases) {
+    EXPECT_EQ(command_line_tail(test.command_line), std::wstring_view(test.tail)) << test.command_line;
+  }
+}
+
+TEST(ProgramCommandLine, QuotesTheProgramAndSeparatesTheTail) {
+  auto target = std::make_unique<ChildCommandLine>();
+  ASSERT_TRUE(build_program_command_line(L"C:\\t\\app.exe", L" a \"\"", *target));
+  EXPECT_EQ(std::wstring(target->view()), L"\"C:\\t\\app.exe\" a \"\"");
+  ASSERT_TRUE(build_program_command_line(L"C:\\app.exe", L"", *target));
+  EXPECT_EQ(std::wstring(target->view()), L"\"C:\\app.exe\"");
+  // A tail right after a quoted name still begins an argument of its own.
+  ASSERT_TRUE(build_program_command_line(L"C:\\app.exe", L"x", *target));
+  EXPECT_EQ(std::wstring(target->view()), L"\"C:\\app.exe\" x");
+  // "P", a blank and the tail: at most 32766 code units.
+  ASSERT_TRUE(build_program_command_line(L"P", std::wstring(32762, L'a'), *target));
+  EXPECT_EQ(target->size(), 32766u);
+  EXPECT_FALSE(build_program_command_line(L"P", std::wstring(32763, L'a'), *target));
+  EXPECT_TRUE(target->empty());
+}
+
 }  // namespace
 }  // namespace osvari

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "base/little_endian.h"
+#include "payload/application_kind.h"
 #include "payload/cache_index.h"
 #include "tests/tools/pack/support/pack_test_support.h"
 #include "tests/tools/pack/support/pe_image_builder.h"
@@ -28,6 +29,24 @@ std::string patterned(std::size_t size, unsigned seed) {
     byte = static_cast<char>(state >> 24);
   }
   return bytes;
+}
+
+// An x86-64 console program, or one built for `machine`.
+std::string program_image(std::uint16_t machine = 0x8664) {
+  std::string image = build_pe_image({.machine = machine, .characteristics = 0x0022});
+  put_u16(image, pe_layout::optional_header + 68, 3);
+  return image;
+}
+
+// A program whose .NET runtime header (laid over the export directory) says it holds
+// intermediate language only.
+std::string managed_image() {
+  std::string image = program_image();
+  const std::size_t runtime_directory = pe_layout::optional_header + 112 + 14 * 8;
+  put_u32(image, runtime_directory, pe_layout::export_section_address);
+  put_u32(image, runtime_directory + 4, 72);
+  put_u32(image, pe_layout::export_section + 16, 1);
+  return image;
 }
 
 class PackProgram : public ::testing::Test {
@@ -117,6 +136,42 @@ TEST_F(PackProgram, WithCacheWritesTheIndexBeforeTheSameFrame) {
     EXPECT_EQ(index.index.entries[i].size, entries[i].contents.size());
   }
   EXPECT_EQ(entries.size(), decode_attached_data(plain).size());
+}
+
+TEST_F(PackProgram, PacksAnOrdinaryProgramByItsHeaderWithTheRecordThatSaysSo) {
+  // Named neither .exe nor .dll: the header decides.
+  write_file(folder / "tool.bin", program_image());
+  write_file(folder / "data/lib.dll", build_pe_image());
+  const std::string attached = pack_ok({"-o", output(), path("tool.bin"), path("data")});
+
+  const auto* stream = reinterpret_cast<const unsigned char*>(attached.data()) + 3;
+  EXPECT_EQ(read_application_kind(stream, attached.size() - 3), ApplicationKind::program);
+  const std::vector<DecodedEntry> entries = decode_attached_data(attached);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name, u"tool.bin");
+  EXPECT_EQ(entries[0].contents, program_image());
+  EXPECT_EQ(entries[1].name, u"lib.dll");
+
+  const PackRun listed = run_pack({"--list", output()});
+  EXPECT_EQ(listed.exit_code, 0) << listed.errors;
+  EXPECT_NE(listed.output.find("the first entry is a program, which the launcher starts itself\n"), std::string::npos)
+      << listed.output;
+  const PackRun verified = run_pack({"--verify", output()});
+  EXPECT_EQ(verified.exit_code, 0) << verified.errors;
+  EXPECT_TRUE(verified.output.starts_with("OK: ")) << verified.output;
+
+  // With the cache index first, the record follows it and both are read.
+  const std::string cached = pack_ok({"--cache", "-o", output(), path("tool.bin")});
+  const auto* cached_stream = reinterpret_cast<const unsigned char*>(cached.data()) + 3;
+  EXPECT_EQ(read_application_kind(cached_stream, cached.size() - 3), ApplicationKind::program);
+  EXPECT_EQ(read_cache_index(cached_stream, cached.size() - 3).status, CacheIndexStatus::present);
+  EXPECT_EQ(run_pack({"--verify", output()}).exit_code, 0);
+
+  // A main library's data carries no record: it reads as it always did.
+  const std::string library = pack_ok({"-o", output(), path("app.dll")});
+  EXPECT_EQ(read_application_kind(reinterpret_cast<const unsigned char*>(library.data()) + 3, library.size() - 3),
+            ApplicationKind::library);
+  EXPECT_EQ(run_pack({"--list", output()}).output.find("program"), std::string::npos);
 }
 
 TEST_F(PackProgram, AcceptsADirectoryGivenWithATrailingSlashAndNamesOf1023Units) {
@@ -230,16 +285,24 @@ TEST_F(PackProgram, RefusesBadInputWithOneLineAndLeavesNoOutput) {
       {"main library not named .dll", [](const fs::path& f) { write_file(f / "app.so", build_pe_image()); },
        {"@app.so"}, 1, "the main library's name does not end in \".dll\": "},
       {"main library is text", [](const fs::path& f) { write_file(f / "text.dll", "hello"); },
-       {"@text.dll"}, 1, "is not a Windows DLL (no MZ header)"},
-      {"main library is an executable",
+       {"@text.dll"}, 1, "is neither a Windows program nor a DLL (no MZ header): give an x86-64 .exe, or a DLL"},
+      {"an executable for no known subsystem",
        [](const fs::path& f) { write_file(f / "exe.dll", build_pe_image({.characteristics = 0x0022})); },
-       {"@exe.dll"}, 1, "is an executable, not a DLL"},
+       {"@exe.dll"}, 1, "is not a GUI or console program"},
+      {"a 32-bit program", [](const fs::path& f) { write_file(f / "x86.exe", program_image(0x14C)); }, {"@x86.exe"},
+       1, "is a 32-bit (x86) program; onefile executables run x86-64 programs only: build it for x86-64"},
+      {"an ARM64 program", [](const fs::path& f) { write_file(f / "arm.exe", program_image(0xAA64)); }, {"@arm.exe"},
+       1, "is an ARM64 program; onefile executables run x86-64 programs only"},
+      {"a .NET assembly without native code",
+       [](const fs::path& f) { write_file(f / "managed.exe", managed_image()); }, {"@managed.exe"}, 1,
+       "is a .NET assembly with no native entry: publish it for win-x64 with an apphost"},
       {"main library is 32-bit",
        [](const fs::path& f) { write_file(f / "x86.dll", build_pe_image({.machine = 0x14C})); },
        {"@x86.dll"}, 1, "is not built for x86-64"},
       {"main library without run_code",
        [](const fs::path& f) { write_file(f / "other.dll", build_pe_image({.export_names = {"main"}})); },
-       {"@other.dll"}, 1, "does not export run_code"},
+       {"@other.dll"}, 1, "does not export run_code: export extern \"C\" int run_code(int, wchar_t**) from it, or pack "
+       "the program (.exe) instead"},
       {"main library cut short",
        [](const fs::path& f) { write_file(f / "cut.dll", build_pe_image().substr(0, 0x210)); },
        {"@cut.dll"}, 1, "is damaged"},

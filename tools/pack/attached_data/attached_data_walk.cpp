@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/little_endian.h"
+#include "payload/application_kind.h"
 #include "payload/cache_index.h"
 #include "tools/pack/attached_data/attached_data_format.h"
 #include "tools/pack/attached_data/cache_index_writer.h"
@@ -172,6 +173,18 @@ CacheIndex read_cache_index_of(const AttachedDataSource& source, CompressedInput
   return found.index;
 }
 
+// The record that says the first entry is a program, where the packing tool puts it: right
+// after the cache index, or right after the header.
+void read_application_kind_of(const AttachedDataSource& source, CompressedInput& input, WalkSummary& summary) {
+  const std::string_view rest = input.read_at(input.next(), source.bytes.size());
+  const std::string frame = program_kind_frame();
+  if (rest.size() < 12 || rest.substr(8, 4) != std::string_view(frame).substr(8, 4)) return;
+  if (!rest.starts_with(frame.substr(0, 4))) return;
+  if (!rest.starts_with(frame)) fail_data(source, "the program record after the header is damaged or from a newer osvari-pack");
+  summary.program = true;
+  input.advance(frame.size());
+}
+
 }  // namespace
 
 WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHandlers& handlers) {
@@ -183,6 +196,7 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
 
   WalkSummary summary;
   const CacheIndex cache_index = read_cache_index_of(source, input, summary);
+  read_application_kind_of(source, input, summary);
   // Entries are held to the cache index, where there is one, as they come.
   EntryHandlers checked = handlers;
   std::size_t entries_seen = 0;
@@ -243,7 +257,9 @@ WalkSummary walk_attached_data(const AttachedDataSource& source, const EntryHand
   }
 
   check_trailer(source, input);
-  if (parser.entries() == 0) fail_data(source, "no entries: the main library is missing");
+  if (parser.entries() == 0) {
+    fail_data(source, summary.program ? "no entries: the program is missing" : "no entries: the main library is missing");
+  }
   if (!summary.cache_id.empty() && entries_seen != cache_index.entries.size()) {
     fail_data(source, "the cache index lists " + std::to_string(cache_index.entries.size()) + " entries, the data " +
                           std::to_string(entries_seen));

@@ -24,6 +24,7 @@ struct WalkSummary {
   std::uint64_t frames = 0;
   bool checksummed = false;  // every frame carries a content checksum, and each matched
   std::string cache_id;      // packed for the extraction cache: the id its index gives
+  bool program = false;      // the first entry is a program, as a record before the frames says
 };
 
 // A cache index before the frames is checked too: it must name the rest of the stream by its

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "payload/application_kind.h"
 #include "tools/pack/attached_data/cache_index_writer.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
@@ -39,7 +40,8 @@ void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vec
 
 void write_attached_data(const std::vector<PackEntry>& entries, const CompressionOptions& options,
                          const std::function<void(std::string_view)>& sink,
-                         const std::function<void(std::uint64_t)>& input_read, bool with_cache_index) {
+                         const std::function<void(std::uint64_t)>& input_read, bool with_cache_index,
+                         bool carries_program) {
   std::uint64_t written = 0;
   const auto counted_sink = [&](std::string_view bytes) {
     written += bytes.size();
@@ -57,6 +59,8 @@ void write_attached_data(const std::vector<PackEntry>& entries, const Compressio
       counted_sink(bytes);
     }
   };
+  // Part of what the cache index names, so a program and a library never share a cache folder.
+  if (carries_program) stream_sink(program_kind_frame());
   FrameCompressor compressor(options, stream_sink);
   std::vector<char> chunk(read_chunk_size);
   std::string prefix;

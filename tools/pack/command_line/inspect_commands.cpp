@@ -3,6 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "payload/application_kind.h"
+#include "payload/attached_data_layout.h"
 #include "tools/pack/attached_data/attached_data_source.h"
 #include "tools/pack/attached_data/attached_data_walk.h"
 #include "tools/pack/inputs/entry_name_check.h"
@@ -14,6 +16,13 @@
 namespace osvari::pack {
 namespace {
 
+bool carries_program(const AttachedDataSource& source) {
+  const std::size_t header = attached_data_header.size();
+  if (source.bytes.size() < header) return false;
+  const auto* stream = reinterpret_cast<const unsigned char*>(source.bytes.data()) + header;
+  return read_application_kind(stream, source.bytes.size() - header) == ApplicationKind::program;
+}
+
 std::string right_aligned(std::uint64_t value, std::size_t width) {
   std::string text = std::to_string(value);
   if (text.size() < width) text.insert(0, width - text.size(), ' ');
@@ -22,6 +31,7 @@ std::string right_aligned(std::uint64_t value, std::size_t width) {
 
 // The walk of --verify and the first pass of --extract: every name as the launcher would take it.
 WalkSummary verify_walk(const AttachedDataSource& source) {
+  const bool program = carries_program(source);
   std::uint64_t index = 0;
   EntryNameCollisions collisions;
   EntryHandlers handlers;
@@ -32,7 +42,7 @@ WalkSummary verify_walk(const AttachedDataSource& source) {
     if (const std::string problem = entry_name_problem(name); !problem.empty()) {
       fail_bad_input(where + ": the name " + problem);
     }
-    if (index == 1 && !ends_in_dll(name))
+    if (index == 1 && !program && !ends_in_dll(name))
       fail_bad_input(where + ": the main library's name does not end in \".dll\"");
     // Caught here, before --extract writes anything: one entry would overwrite another, or stop
     // it from being written halfway through.
@@ -66,6 +76,7 @@ void list_attached_data(const std::filesystem::path& file, std::ostream& out) {
   const WalkSummary summary = walk_attached_data(source, handlers);
   out << right_aligned(summary.content_bytes, width) << "  total in " << summary.entries
       << (summary.entries == 1 ? " entry" : " entries") << '\n';
+  if (summary.program) out << "the first entry is a program, which the launcher starts itself\n";
   if (!summary.cache_id.empty()) out << "runs from the extraction cache, id " << summary.cache_id << '\n';
 }
 

@@ -22,7 +22,8 @@ struct Collected {
   std::vector<std::string> output, level, threads, launcher, depfile, extract;
   std::vector<std::string> icon, manifest, company, product, version;
   std::vector<std::string> operands;
-  bool quiet = false, cache = false, attached_data_only = false, console = false, list = false, verify = false;
+  bool quiet = false, cache = false, attached_data_only = false, console = false, windows = false, list = false,
+       verify = false;
 };
 
 class UsageFormatter : public CLI::Formatter {
@@ -30,15 +31,16 @@ class UsageFormatter : public CLI::Formatter {
   std::string make_usage(const CLI::App*, std::string) const override {
     return "Usage: osvari-pack [--level N] [--threads N] [--cache] [--launcher LAUNCHER.exe] [EXE OPTIONS]\n"
            "                   [--depfile FILE] [--quiet] --output FILE.exe\n"
-           "                   MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
+           "                   PROGRAM.exe|MAIN_LIBRARY.dll [FILE_OR_DIRECTORY...]\n"
            "       osvari-pack --attached-data-only [--level N] [--threads N] [--cache] [--depfile FILE]\n"
-           "                   [--quiet] --output FILE MAIN_LIBRARY [FILE_OR_DIRECTORY...]\n"
+           "                   [--quiet] --output FILE PROGRAM.exe|MAIN_LIBRARY.dll [FILE_OR_DIRECTORY...]\n"
            "       osvari-pack --list FILE | --verify FILE | --extract DIRECTORY FILE\n"
            "       osvari-pack --version\n"
            "\n"
-           "Writes a onefile executable: a copy of the launcher carrying MAIN_LIBRARY (a DLL exporting\n"
-           "run_code) first, then every FILE by its file name and every regular file below each\n"
-           "DIRECTORY by its path relative to that directory, in sorted order.\n";
+           "Writes a onefile executable: a copy of the launcher carrying PROGRAM (an x86-64 Windows\n"
+           "program, started as it is) or MAIN_LIBRARY (a DLL exporting run_code) first, then every\n"
+           "FILE by its file name and every regular file below each DIRECTORY by its path relative to\n"
+           "that directory, in sorted order. Which of the two the first file is, its PE header says.\n";
   }
   // The first group goes without a heading, as the options of the usage lines above.
   std::string make_group(std::string group, bool positional, std::vector<const CLI::Option*> options) const override {
@@ -86,8 +88,11 @@ void define_options(CLI::App& app, Collected& collected) {
       ->option_text("FILE");
   value("--extract", collected.extract, "DIR FILE", "write the entries of an exe or attached-data file below DIR");
   app.set_help_flag("-h,--help", "show this text");
-  flag("--console", collected.console, "a console program (the default is a GUI program, see README)",
+  flag("--console", collected.console,
+       "a console program (default: a packed program's own subsystem,\n"
+       "else a GUI program; see README)",
        exe_options_group);
+  flag("--windows", collected.windows, "a GUI program, whatever the packed program is", exe_options_group);
   value("--icon", collected.icon, "FILE.ico", "the executable's icon", exe_options_group);
   value("--company", collected.company, "TEXT", "version information: company name", exe_options_group);
   value("--product", collected.product, "TEXT", "version information: product name (default: the output's name)",
@@ -194,7 +199,7 @@ void check_one_mode(const CLI::App& app, PackOptions& options) {
 // --list, --verify and --extract read one file and pack nothing.
 void check_inspection_arguments(PackOptions& options, const std::vector<std::string>& operands, bool have_output) {
   if (operands.size() != 1) fail_usage("--list, --verify and --extract need exactly one exe or attached-data file");
-  const bool executable_options = options.console || options.icon || options.manifest || !options.company.empty() ||
+  const bool executable_options = options.console || options.windows || options.icon || options.manifest || !options.company.empty() ||
                                   !options.product.empty() || !options.version.empty();
   if (have_output || options.launcher || options.depfile || executable_options) {
     fail_usage("--output, --launcher, --depfile and the exe options belong to packing, not to --list, --verify or "
@@ -238,6 +243,8 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
   options.cache = collected.cache;
   options.attached_data_only = collected.attached_data_only;
   options.console = collected.console;
+  options.windows = collected.windows;
+  if (options.console && options.windows) fail_usage("--console and --windows exclude each other: give one");
   options.level = default_compression_level;
   if (!collected.level.empty()) options.level = parse_whole_number("--level", collected.level.back(), 1, ZSTD_maxCLevel());
   options.threads = hardware_threads > 0 ? hardware_threads : 1;
@@ -263,16 +270,16 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
     check_inspection_arguments(options, collected.operands, output.has_value());
     return options;
   }
-  if (collected.operands.empty()) fail_usage("no main library given (see --help)");
+  if (collected.operands.empty()) fail_usage("no program or main library given (see --help)");
   if (!output) fail_usage("no output file given: use --output FILE");
   options.output = *output;
   if (options.attached_data_only && options.launcher) {
     fail_usage("--attached-data-only writes no executable, so it takes no --launcher");
   }
-  const bool executable_options = options.console || options.icon || options.manifest || !options.company.empty() ||
+  const bool executable_options = options.console || options.windows || options.icon || options.manifest || !options.company.empty() ||
                                   !options.product.empty() || !options.version.empty();
   if (executable_options && options.attached_data_only) {
-    fail_usage("--console, --icon, --manifest, --company, --product and --version need an executable, not "
+    fail_usage("--console, --windows, --icon, --manifest, --company, --product and --version need an executable, not "
                "--attached-data-only");
   }
   options.main_library = collected.operands.front();

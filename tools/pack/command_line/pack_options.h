@@ -24,12 +24,13 @@ struct PackOptions {
   std::string output;
   std::optional<std::string> launcher;  // none: the one found relative to osvari-pack
   bool attached_data_only = false;      // write the attached data alone, no executable
-  std::string main_library;
+  std::string main_library;  // the application: a program, or a DLL exporting run_code
   std::vector<std::string> inputs;  // further files and directories
   bool cache = false;  // run from a per-user cache folder, unpacked once
 
   // What the finished executable looks like; not with --attached-data-only.
-  bool console = false;
+  bool console = false;  // --console
+  bool windows = false;  // --windows; with neither, a program keeps its subsystem, a library gets GUI
   std::optional<std::string> icon;
   std::optional<std::string> manifest;
   std::string company;  // UTF-8

@@ -1,5 +1,6 @@
 #include "tools/pack/executable_resources/launcher_attach.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -39,6 +40,37 @@ void allow_execution(const fs::path& file) {
   fs::permissions(file, execute, fs::perm_options::add, error);
 }
 
+// The program's icons (every group and every image, so the groups' references hold) and its
+// version information.
+struct ProgramLook {
+  std::vector<Resource> icons;
+  std::vector<Resource> version;
+};
+
+ProgramLook look_of(const fs::path& program) {
+  const std::string image = read_whole_file(program, "program");
+  ProgramLook look;
+  try {
+    const std::optional<PeHeaders> headers = PeHeaders::read(ImageBytes::in_memory(image));
+    if (!headers) throw ImageFormatError("has headers outside the file");
+    const ResourceTable table = read_resources(image, *headers);
+    for (const Resource& resource : table.resources()) {
+      if (resource.type == resource_id(resource_type_icon) || resource.type == resource_id(resource_type_group_icon)) {
+        look.icons.push_back(resource);
+      } else if (resource.type == resource_id(resource_type_version)) {
+        look.version.push_back(resource);
+      }
+    }
+  } catch (const ImageFormatError& error) {
+    fail_bad_input("the program " + display_path(program) + " " + error.what() +
+                   ": give --icon and --version to pack it without its own icon and version information");
+  }
+  // Groups without their images would show no icon at all.
+  const auto is_group = [](const Resource& resource) { return resource.type == resource_id(resource_type_group_icon); };
+  if (std::none_of(look.icons.begin(), look.icons.end(), is_group)) look.icons.clear();
+  return look;
+}
+
 }  // namespace
 
 PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, const ExecutableOptions& options) {
@@ -52,6 +84,14 @@ PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, cons
 
   executable->set_subsystem(options.console ? subsystem_windows_console : subsystem_windows_gui);
   ResourceTable& resources = executable->resources();
+  const bool own_version_given = !options.company.empty() || !options.product.empty() || !options.version.empty();
+  ProgramLook program;
+  if (options.program && (!options.icon || !own_version_given)) program = look_of(*options.program);
+  if (!options.icon && !program.icons.empty()) {
+    resources.remove_type(resource_id(resource_type_icon));
+    resources.remove_type(resource_id(resource_type_group_icon));
+    for (Resource& icon : program.icons) resources.add(std::move(icon));
+  }
   if (options.icon) {
     IconResources icon;
     try {
@@ -76,6 +116,11 @@ PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, cons
     }
     resources.replace(resource_id(resource_type_manifest), resource_id(1), std::move(manifest), language_english_us);
   }
+  resources.remove_type(resource_id(resource_type_version));
+  if (!own_version_given && !program.version.empty()) {
+    for (Resource& version : program.version) resources.add(std::move(version));
+    return std::move(*executable);
+  }
   // The launcher's own version information names the launcher; the output gets its own.
   const VersionInformation version{utf16_of(options.company), utf16_of(options.product), utf16_of(options.version),
                                    output.filename().u16string()};
@@ -84,7 +129,6 @@ PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, cons
     fail_bad_input("the version information is too long: company, product, version and file name must fit in " +
                    std::to_string(max_version_resource_size) + " bytes of version resource");
   }
-  resources.remove_type(resource_id(resource_type_version));
   resources.add({resource_id(resource_type_version), resource_id(1), resource_id(language_english_us),
                  std::move(*version_block)});
   return std::move(*executable);

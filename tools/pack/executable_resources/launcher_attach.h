@@ -20,10 +20,14 @@ struct ExecutableOptions {
   std::string company;  // UTF-8, as the version information shows them
   std::string product;
   std::string version;
+  // A packed program, whose icons and version information the executable takes where the
+  // options above give none of their own, so that it looks like the program.
+  std::optional<std::filesystem::path> program;
 };
 
 // Reads `launcher` and makes its subsystem, icon, manifest and version information those of
-// `options` (the file name shown is that of `output`), before anything is compressed. Throws
+// `options` (the file name shown is that of `output`), or the packed program's icons and
+// version information where the options give none, before anything is compressed. Throws
 // PackError (bad input) naming the file at fault.
 PeEditor prepare_launcher(const std::filesystem::path& launcher, const std::filesystem::path& output,
                               const ExecutableOptions& options);

@@ -59,7 +59,8 @@ void warn_about_missing_imports(const std::vector<PackEntry>& entries, std::ostr
   const std::string main_folder = folder_of(lower_ascii(utf16_to_utf8(entries.front().name)));
 
   for (const PackEntry& entry : entries) {
-    if (!ends_in_dll(entry.name)) continue;
+    // The first entry is the main library or a program; after it only DLLs are loaded.
+    if (&entry != &entries.front() && !ends_in_dll(entry.name)) continue;
     const std::string name = utf16_to_utf8(entry.name);
     const auto imports = imports_of(entry.source);
     if (!imports) continue;  // not a PE image: nothing the loader will resolve

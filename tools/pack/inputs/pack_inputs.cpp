@@ -78,18 +78,21 @@ void check_names_are_distinct_on_windows(const std::vector<PackEntry>& entries) 
 
 }  // namespace
 
-std::vector<PackEntry> collect_pack_entries(const fs::path& main_library, const std::vector<fs::path>& inputs) {
+std::vector<PackEntry> collect_pack_entries(const fs::path& main_library, const std::vector<fs::path>& inputs,
+                                            bool application_is_library) {
   std::vector<PackEntry> entries;
   std::error_code error;
 
   const fs::file_status main_status = fs::status(main_library, error);
   if (!fs::exists(main_status)) fail_bad_input("no such file: " + display_path(main_library));
   if (!fs::is_regular_file(main_status)) {
-    fail_bad_input("the main library is not a regular file: " + display_path(main_library));
+    fail_bad_input(std::string(application_is_library ? "the main library" : "the program") +
+                   " is not a regular file: " + display_path(main_library));
   }
   entries.push_back(make_entry({main_library.filename()}, main_library));
-  // The launcher loads it by this name; without ".dll" the system would append one.
-  if (!ends_in_dll(entries.front().name)) {
+  // The launcher loads a library by this name; without ".dll" the system would append one. A
+  // program is started by its full name, whatever it ends in.
+  if (application_is_library && !ends_in_dll(entries.front().name)) {
     fail_bad_input("the main library's name does not end in \".dll\": " + display_path(main_library));
   }
 

@@ -1,4 +1,4 @@
-// The entries osvari-pack writes: the main library first, then every other input in sorted order.
+// The entries osvari-pack writes: the application (a program or the main library) first, then every other input in sorted order.
 #pragma once
 
 #include <cstdint>
@@ -14,13 +14,14 @@ struct PackEntry {
   std::uint64_t size = 0;
 };
 
-// The main library (named by its file name), each further file (by its file name) and every
+// The application (named by its file name), each further file (by its file name) and every
 // regular file below each directory (by its path relative to that directory). Entries after
 // the first are sorted by the code units of their names. Symbolic links to files count as
 // files; links to directories are not followed. Throws PackError (bad input) for a missing or
-// unreadable input, a name that cannot be an entry name, two inputs whose names Windows takes
+// unreadable input, a main library whose name does not end in ".dll" (`application_is_library`), a name that cannot be an entry name, two inputs whose names Windows takes
 // for one (they differ at most in letter case), or a file named like a folder of another entry.
-std::vector<PackEntry> collect_pack_entries(const std::filesystem::path& main_library,
-                                            const std::vector<std::filesystem::path>& inputs);
+std::vector<PackEntry> collect_pack_entries(const std::filesystem::path& application,
+                                            const std::vector<std::filesystem::path>& inputs,
+                                            bool application_is_library = true);
 
 }  // namespace osvari::pack

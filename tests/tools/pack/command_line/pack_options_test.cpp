@@ -99,8 +99,8 @@ TEST(PackOptions, RefusesBadCommandLines) {
     Arguments arguments;
     std::string message;
   } cases[] = {
-      {{}, "no main library given (see --help)"},
-      {{"-o", "out"}, "no main library given (see --help)"},
+      {{}, "no program or main library given (see --help)"},
+      {{"-o", "out"}, "no program or main library given (see --help)"},
       {{"app.dll"}, "no output file given: use --output FILE"},
       {{"--fast", "-o", "o", "app.dll"}, "unknown option --fast (see --help)"},
       {{"-x=1", "-o", "o", "app.dll"}, "unknown option -x=1 (see --help)"},
@@ -118,8 +118,9 @@ TEST(PackOptions, RefusesBadCommandLines) {
       {{"app.dll", "-o", "o", "--threads", "-2"}, "--threads needs a whole number from 1 to 200, not \"-2\""},
       {{"app.dll", "-o", "o", "--launcher", "a", "--launcher", "b"}, "the launcher is given twice"},
       {{"app.dll", "-o", "o", "--attached-data-only", "--console"},
-       "--console, --icon, --manifest, --company, --product and --version need an executable, not "
+       "--console, --windows, --icon, --manifest, --company, --product and --version need an executable, not "
        "--attached-data-only"},
+      {{"app.exe", "-o", "o", "--console", "--windows"}, "--console and --windows exclude each other: give one"},
       {{"app.dll", "-o", "o", "--attached-data-only", "--launcher", "l"},
        "--attached-data-only writes no executable, so it takes no --launcher"},
       {{"--list", "a.exe", "--attached-data-only"},
