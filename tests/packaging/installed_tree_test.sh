@@ -85,3 +85,18 @@ for run in first later; do
 done
 ls "$work/local/osvari-onefile" | grep -Eq '^installed-cached-[0-9a-f]{16}$' || fail "CACHE left no cache folder"
 echo "the find_package consumer built and ran with every option: exit code 42"
+
+# PROGRAM: the ordinary program runs as it is, its console subsystem kept.
+program_exe=$consumer/build/installed-program.exe
+set +e
+output=$(wine "$program_exe" one two 2>&1)
+code=$?
+set -e
+if [ "$(tr -d '\r' <<<"$output")" != "program arguments: 3" ] || [ "$code" -ne 43 ]; then
+  fail "installed-program.exe ended with $code: $output"
+fi
+program_headers=$(x86_64-w64-mingw32-objdump -x "$program_exe")
+grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$program_headers" || fail "PROGRAM did not keep the program's console subsystem"
+program_listing=$("$moved/bin/osvari-pack" --list "$program_exe")
+grep -q '^the first entry is a program' <<<"$program_listing" || fail "PROGRAM packed no program record: $program_listing"
+echo "the find_package consumer's program ran as it is: exit code 43"
