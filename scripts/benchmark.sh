@@ -4,7 +4,8 @@
 # 326 MiB and for 20,000 small files. Argument (optional): runs per payload (default 5), then "large" or "small" for one payload only,
 # "checksum" for the cost of the frame checksum (the large payload with and without it), or
 # "files" for one file's creation and removal (the launcher's handle-checked way beside
-# DeleteFileW), on one thread and on more.
+# DeleteFileW), on one thread and on more, or "program" for a program packed as it is beside the
+# same files with the main library, and a cached program's start beside starting it directly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

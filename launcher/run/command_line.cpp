@@ -28,13 +28,12 @@ CommandLineResult build_command_line(const wchar_t* process_command_line, std::w
 }
 
 std::wstring_view command_line_tail(std::wstring_view command_line) {
+  bool quoted = false;
   std::size_t end = 0;
-  if (command_line.starts_with(L'"')) {
-    end = command_line.find(L'"', 1);
-    end = end == std::wstring_view::npos ? command_line.size() : end + 1;
-  } else {
-    end = command_line.find_first_of(L" \t");
-    if (end == std::wstring_view::npos) end = command_line.size();
+  for (; end < command_line.size(); ++end) {
+    const wchar_t unit = command_line[end];
+    if (unit == L'"') quoted = !quoted;
+    if (!quoted && (unit == L' ' || unit == L'\t')) break;
   }
   return command_line.substr(end);
 }

@@ -71,9 +71,11 @@ struct CommandLineResult {
 CommandLineResult build_command_line(const wchar_t* process_command_line, std::wstring_view module_path,
                                      ChildCommandLine& target);
 
-// What follows the program name in `command_line`, exactly as it stands, blanks included: the
-// name runs to the next double quote when it begins with one, otherwise to the first blank or
-// tab, as the system's and the runtime's parses both take it.
+// What follows the program name in `command_line`, exactly as it stands, blanks included. The
+// name runs to the first blank or tab outside double quotes, each quote opening or closing, as
+// the C runtime's parse takes it, which most programs' argv comes from. (CommandLineToArgvW
+// ends a quoted name at its closing quote instead; the two differ only for names glued to text
+// after a quote, which no shell writes.)
 std::wstring_view command_line_tail(std::wstring_view command_line);
 
 // Writes `program_path` in double quotes, then `tail` as it is: with a blank between them when

@@ -26,6 +26,7 @@
 #include "launcher/cache/cache_folder.h"
 #include "launcher/cache/cached_files.h"
 #include "paths/extended_length_path.h"
+#include "payload/application_kind.h"
 #include "payload/unpack_writer.h"
 #include "platform/files.h"
 #include "tests/benchmarks/plain_baselines.h"
@@ -59,11 +60,12 @@ std::string compressible_bytes(std::size_t count, unsigned seed) {
 
 // `files` entries: the main library, then (when there are more) one of `largest` bytes and the
 // rest in equal parts of `total`, spread over `folders`. With `cache`, packed for the
-// extraction cache as osvari-pack --cache does.
+// extraction cache as osvari-pack --cache does. With `program`, the same application as an
+// ordinary program comes first instead of the main library.
 Payload make_payload(std::string title, std::size_t files, std::size_t total, std::size_t largest,
-                     std::size_t folders, bool checksum = true, bool cache = false) {
-  const std::string library = built_library(L"hosted_app.dll");
-  std::string stream;
+                     std::size_t folders, bool checksum = true, bool cache = false, bool program = false) {
+  const std::string library = built_library(program ? L"hosted_program.exe" : L"hosted_app.dll");
+  std::string stream = program ? osvari::program_kind_frame() : std::string();
   osvari::pack::FrameCompressor compressor({.level = 3, .checksum = checksum},
                                            [&](std::string_view chunk) { stream.append(chunk); });
   std::string prefix;
@@ -78,7 +80,7 @@ Payload make_payload(std::string title, std::size_t files, std::size_t total, st
     decoded += contents.size();
     index.push_back({wide, contents.size()});
   };
-  add("hosted_app.dll", library);
+  add(program ? "hosted_program.exe" : "hosted_app.dll", library);
   if (files > 1) {
     add("largest.bin", compressible_bytes(largest, 7));
     const std::size_t small = (total - largest - library.size()) / (files - 2);
@@ -512,6 +514,61 @@ void measure_file_costs(int runs) {
               osvari::unpack_writer_count);
 }
 
+// The same application packed as a program and as a main library, each run first in a fresh
+// folder beside the plain floor; then a cached program's start beside the program started
+// directly with CreateProcessW from a plain host. Each round runs every one in turn.
+void measure_program(int runs) {
+  const char* title = "1,900 files, 326 MiB (largest 163 MiB)";
+  const Payload library = make_payload(title, 1900, 326u << 20, 163u << 20, 40);
+  const Payload program = make_payload(title, 1900, 326u << 20, 163u << 20, 40, true, false, true);
+  TemporaryDirectory root;
+  const std::wstring temp = root / L"temp";
+  CreateDirectoryW(temp.c_str(), nullptr);
+  const TemporaryTempVariables temp_variables(temp);
+  const std::wstring stamp_file = root / L"stamp.txt";
+  const std::wstring library_exe = root / L"library.exe";
+  const std::wstring program_exe = root / L"program.exe";
+  make_launcher_copy(library_exe, library.attached_data);
+  make_launcher_copy(program_exe, program.attached_data);
+
+  std::vector<double> as_library, as_program, floor;
+  for (int i = 0; i < runs; ++i) {
+    const auto whole = [](const Run& run) { return seconds_between(run.start, run.end); };
+    if (i % 2 == 1) floor.push_back(whole(plain_run(library, root / L"plain", stamp_file)));
+    as_program.push_back(whole(launcher_run(program_exe, stamp_file)));
+    as_library.push_back(whole(launcher_run(library_exe, stamp_file)));
+    if (i % 2 == 0) floor.push_back(whole(plain_run(library, root / L"plain", stamp_file)));
+    if (has_unpack_folder(temp)) std::printf("  round %d left an unpack folder behind\n", i + 1);
+  }
+  std::printf("%s, first run, packed as a program and as a main library; median of %d runs\n", title, runs);
+  print_row("whole run, program", as_program, floor);
+  print_row("whole run, main library", as_library, floor);
+  print_row("program against main library", as_program, as_library);
+
+  // The cache filled once; every later start checks it and starts the program from it.
+  const Payload cached = make_payload("", 1, 0, 0, 1, true, true, true);
+  const std::wstring cached_exe = root / L"cached.exe";
+  make_launcher_copy(cached_exe, cached.attached_data);
+  const std::wstring local = root / L"local";
+  CreateDirectoryW(local.c_str(), nullptr);
+  const TemporaryVariable local_variable(L"LOCALAPPDATA", local);
+  (void)launcher_run(cached_exe, stamp_file);
+  const std::wstring direct = root / L"direct";
+  CreateDirectoryW(direct.c_str(), nullptr);
+  const std::wstring direct_program = direct + L"\\hosted_program.exe";
+  CopyFileW((build_output_directory() + L"\\hosted_program.exe").c_str(), direct_program.c_str(), FALSE);
+  std::vector<double> cached_start, direct_start;
+  for (int i = 0; i < runs; ++i) {
+    const Run ours = launcher_run(cached_exe, stamp_file);
+    const Run plain = run_process_timed(direct_program, L"\"" + direct_program + L"\" --exit 0");
+    cached_start.push_back(seconds_between(ours.start, ours.end));
+    direct_start.push_back(seconds_between(plain.start, plain.end));
+  }
+  std::printf("The program alone, later runs from the cache; plain: the same program started directly\n");
+  print_row("cached program, start to end", cached_start, direct_start);
+  std::printf("\n");
+}
+
 int host_library(int argc, wchar_t** argv) {
   HMODULE library = LoadLibraryExW(argv[2], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (library == nullptr) return 3;
@@ -552,6 +609,10 @@ int wmain(int argc, wchar_t** argv) {
     measure_file_costs(runs);
     return 0;
   }
+  if (only == L"program") {
+    measure_program(runs);
+    return 0;
+  }
   std::printf("Plain: a decode-and-write loop, a process that loads the library, a FindFirstFileExW /\n"
               "DeleteFileW walk, each serial on one thread and unchanged, so the ratios compare with the\n"
               "same floor as before. Ratio: launcher / plain.\n\n");
@@ -562,6 +623,7 @@ int wmain(int argc, wchar_t** argv) {
   if (only.empty()) {
     measure_file_costs(runs);
     measure_caches();
+    measure_program(runs);
   }
   return 0;
 }

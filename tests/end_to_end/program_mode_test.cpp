@@ -3,7 +3,9 @@
 // files beside it, and passes its exit code on; nothing is left behind.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "payload/application_kind.h"
 #include "platform/win32.h"
@@ -129,8 +131,8 @@ TEST(ProgramMode, TheCommandLineTailArrivesExactlyAsTyped) {
       {quoted(exe) + L"\t" + print + L"   x  \t", L"\t" + print + L"   x  \t"},
       {quoted(exe) + L" " + print + L" \u00e9t\u00e9 \u03a9 \u0436 \"\u65e5 \u672c\"", L" " + print + L" \u00e9t\u00e9 \u03a9 \u0436 \"\u65e5 \u672c\""},
       {exe + L" " + print + L" plain", L" " + print + L" plain"},
-      // No blank after the closing quote: the tail still begins a new argument.
-      {quoted(exe) + print, L" " + print},
+      // Text glued to the quoted name belongs to the name, as the C runtime reads it.
+      {quoted(exe) + L"glued " + print, L" " + print},
   };
   for (const TailCase& test : cases) {
     const ProcessResult result = packed.run_with_command_line(test.command_line);
@@ -248,6 +250,36 @@ TEST(ProgramMode, CtrlCIsTheProgramsToAnswerAndTheFolderGoesWhenItEnds) {
   EXPECT_FALSE(ended.result.timed_out);
   // The system's default handler ends the program: Windows with STATUS_CONTROL_C_EXIT, Wine with 0.
   EXPECT_TRUE(ended.result.exit_code == 0xC000013Au || ended.result.exit_code == 0u) << ended.result.exit_code;
+  EXPECT_TRUE(packed.left_nothing());
+}
+
+TEST(ProgramMode, AKilledParentsFolderStaysWhileTheProgramRunsAndGoesAfterIt) {
+  const PackedProgram packed(built(L"hosted_program.exe"));
+  ASSERT_EQ(packed.pack_result().exit_code, 0u) << packed.pack_result().standard_error;
+  const auto parent_file = packed.temp_directory().parent_path() / L"parent.txt";
+  std::thread orphaned([&] {
+    (void)packed.run({L"--write-parent", quoted(parent_file.wstring()), L"--sleep", L"6000"}, {.timeout_ms = 60'000});
+  });
+  std::string parent_id;
+  for (int attempt = 0; attempt < 400 && parent_id.empty(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (std::filesystem::exists(parent_file)) parent_id = read_file(parent_file);
+  }
+  ASSERT_FALSE(parent_id.empty());
+  const HANDLE parent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, std::stoul(parent_id));
+  ASSERT_NE(parent, nullptr);
+  TerminateProcess(parent, 9);
+  WaitForSingleObject(parent, INFINITE);
+  CloseHandle(parent);
+  ASSERT_FALSE(packed.left_nothing());
+  const auto orphaned_folder = std::filesystem::directory_iterator(packed.temp_directory())->path();
+
+  // The program holds the folder's in-use mark: a later run leaves the folder alone.
+  EXPECT_EQ(packed.run({L"--exit", L"0"}).exit_code, 0u);
+  EXPECT_TRUE(std::filesystem::exists(orphaned_folder / L"hosted_program.exe"));
+
+  orphaned.join();  // the program has ended once its output pipes have closed
+  for (int start = 0; start < 5 && !packed.left_nothing(); ++start) EXPECT_EQ(packed.run({L"--exit", L"0"}).exit_code, 0u);
   EXPECT_TRUE(packed.left_nothing());
 }
 

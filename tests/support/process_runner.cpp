@@ -2,6 +2,8 @@
 
 #include <cwctype>
 #include <map>
+#include <memory>
+#include <mutex>
 
 #include "platform/unique_handle.h"
 #include "platform/win32.h"
@@ -23,17 +25,36 @@ Pipe make_inheritable_pipe() {
   return {UniqueHandle(read_end), UniqueHandle(write_end)};
 }
 
+// Shared by run_process and its reading thread: a thread that a grandchild keeps waiting on an
+// open pipe may outlive run_process, and must then find its pipe and text still there.
 struct Reader {
-  HANDLE pipe;
+  UniqueHandle pipe;
+  std::mutex lock;
   std::string text;
+
+  std::string text_so_far() {
+    const std::lock_guard guard(lock);
+    return text;
+  }
 };
 
 DWORD WINAPI read_to_end(void* parameter) {
-  auto* reader = static_cast<Reader*>(parameter);
+  const std::unique_ptr<std::shared_ptr<Reader>> owned(static_cast<std::shared_ptr<Reader>*>(parameter));
+  Reader& reader = **owned;
   char buffer[4096];
   DWORD count = 0;
-  while (ReadFile(reader->pipe, buffer, sizeof buffer, &count, nullptr) && count > 0) reader->text.append(buffer, count);
+  while (ReadFile(reader.pipe.get(), buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    const std::lock_guard guard(reader.lock);
+    reader.text.append(buffer, count);
+  }
   return 0;
+}
+
+UniqueHandle start_reading(const std::shared_ptr<Reader>& reader) {
+  auto* shared = new std::shared_ptr<Reader>(reader);
+  UniqueHandle thread(CreateThread(nullptr, 0, read_to_end, shared, 0, nullptr));
+  if (!thread.is_valid()) delete shared;
+  return thread;
 }
 
 std::wstring upper(std::wstring text) {
@@ -107,10 +128,12 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   output.write_end.reset();
   error.write_end.reset();
 
-  Reader output_reader{output.read_end.get(), {}};
-  Reader error_reader{error.read_end.get(), {}};
-  UniqueHandle output_thread(CreateThread(nullptr, 0, read_to_end, &output_reader, 0, nullptr));
-  UniqueHandle error_thread(CreateThread(nullptr, 0, read_to_end, &error_reader, 0, nullptr));
+  auto output_reader = std::make_shared<Reader>();
+  auto error_reader = std::make_shared<Reader>();
+  output_reader->pipe = std::move(output.read_end);
+  error_reader->pipe = std::move(error.read_end);
+  UniqueHandle output_thread = start_reading(output_reader);
+  UniqueHandle error_thread = start_reading(error_reader);
 
   if (WaitForSingleObject(process.get(), options.timeout_ms) != WAIT_OBJECT_0) {
     result.timed_out = true;
@@ -128,8 +151,8 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
     CancelSynchronousIo(error_thread.get());
     WaitForMultipleObjects(2, readers, TRUE, 2'000);
   }
-  result.standard_output = output_reader.text;
-  result.standard_error = error_reader.text;
+  result.standard_output = output_reader->text_so_far();
+  result.standard_error = error_reader->text_so_far();
   return result;
 }
 

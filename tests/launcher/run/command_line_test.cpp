@@ -162,9 +162,12 @@ TEST(ProgramCommandLine, KeepsTheTailAfterTheProgramNameAsItStands) {
       {L"", L""},
       {L"app.exe a b", L" a b"},
       {L"app.exe\t a  \"b c\" \"\" \"d\\\"e\"  ", L"\t a  \"b c\" \"\" \"d\\\"e\"  "},
-      // A quoted name ends at the next quote, whatever follows it; no escapes inside it.
+      // Quotes open and close; the name ends at the first blank outside them, as the C runtime
+      // reads it. No escapes inside the name.
       {L"\"C:\\My Apps\\app.exe\" x", L" x"},
-      {L"\"C:\\dir\\\"x y", L"x y"},
+      {L"\"C:\\dir\\\"x y", L" y"},
+      {L"\"typed\"glued -l x", L" -l x"},
+      {L"ty\"ped name\" x", L" x"},
       {L"\"unterminated name", L""},
       {L"C:\\tools\\app.exe\u00e9 \u00e9t\u00e9 \u0436", L" \u00e9t\u00e9 \u0436"},
   };
