@@ -1,5 +1,6 @@
 #include "tests/support/process_runner.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <map>
 
@@ -14,13 +15,35 @@ struct Pipe {
   UniqueHandle write_end;
 };
 
-Pipe make_inheritable_pipe() {
+enum class ChildEnd { write, read };
+
+// A pipe whose child's end alone is inherited.
+Pipe make_inheritable_pipe(ChildEnd child_end = ChildEnd::write) {
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &attributes, 0)) return {};
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(child_end == ChildEnd::write ? read_end : write_end, HANDLE_FLAG_INHERIT, 0);
   return {UniqueHandle(read_end), UniqueHandle(write_end)};
+}
+
+struct Writer {
+  UniqueHandle pipe;
+  const std::string* bytes;
+};
+
+// Writes everything, then closes the pipe so that the child reads end of file.
+DWORD WINAPI write_all_and_close(void* parameter) {
+  auto* writer = static_cast<Writer*>(parameter);
+  std::size_t written = 0;
+  while (written < writer->bytes->size()) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(writer->bytes->size() - written, 1 << 16));
+    DWORD count = 0;
+    if (!WriteFile(writer->pipe.get(), writer->bytes->data() + written, piece, &count, nullptr)) break;
+    written += count;
+  }
+  writer->pipe.reset();
+  return 0;
 }
 
 struct Reader {
@@ -75,14 +98,20 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   Pipe output = make_inheritable_pipe();
   Pipe error = make_inheritable_pipe();
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, TRUE};
-  const std::wstring input_name = options.input_file.empty() ? L"NUL" : options.input_file;
-  UniqueFileHandle input(CreateFileW(input_name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                                     OPEN_EXISTING, 0, nullptr));
+  UniqueFileHandle file_input;
+  Pipe input;
+  if (options.standard_input) {
+    input = make_inheritable_pipe(ChildEnd::read);
+  } else {
+    const std::wstring input_name = options.input_file.empty() ? L"NUL" : options.input_file;
+    file_input.reset(CreateFileW(input_name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                                 OPEN_EXISTING, 0, nullptr));
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input.get();
+  startup.hStdInput = options.standard_input ? input.read_end.get() : file_input.get();
   startup.hStdOutput = output.write_end.get();
   startup.hStdError = error.write_end.get();
 
@@ -106,6 +135,10 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   }
   output.write_end.reset();
   error.write_end.reset();
+  input.read_end.reset();
+  Writer input_writer{std::move(input.write_end), options.standard_input ? &*options.standard_input : nullptr};
+  UniqueHandle input_thread(options.standard_input ? CreateThread(nullptr, 0, write_all_and_close, &input_writer, 0, nullptr)
+                                                   : nullptr);
 
   Reader output_reader{output.read_end.get(), {}};
   Reader error_reader{error.read_end.get(), {}};
@@ -127,6 +160,11 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
     CancelSynchronousIo(output_thread.get());
     CancelSynchronousIo(error_thread.get());
     WaitForMultipleObjects(2, readers, TRUE, 2'000);
+  }
+  // A child that stopped reading its input leaves the writer blocked until the pipe breaks.
+  if (input_thread.is_valid() && WaitForSingleObject(input_thread.get(), 10'000) != WAIT_OBJECT_0) {
+    CancelSynchronousIo(input_thread.get());
+    WaitForSingleObject(input_thread.get(), 2'000);
   }
   result.standard_output = output_reader.text;
   result.standard_error = error_reader.text;
