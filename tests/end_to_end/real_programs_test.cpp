@@ -101,6 +101,21 @@ TEST_F(RealProgramZstd, PipesBytesThroughStandardInputAndOutputUnchanged) {
   EXPECT_TRUE(decompressed.standard_output == original) << first_difference(decompressed.standard_output, original);
 }
 
+TEST_F(RealProgramZstd, WorksOnFilesNamedRelativeToTheCurrentDirectory) {
+  // The sacrificial current directory is this process's, which both runs inherit.
+  std::string text;
+  for (int line = 0; line < 20'000; ++line) text += "a line in the current directory, number " + std::to_string(line) + "\n";
+  write_file(area_.current() / L"input.txt", text);
+
+  const ProcessResult packed = run(packed_program(L"zstd"), L"-q input.txt -o packed.zst");
+  ASSERT_EQ(packed.exit_code, 0u) << packed.standard_error;
+  const ProcessResult direct = run(direct_program(L"zstd", L"zstd.exe"), L"-q input.txt -o direct.zst");
+  ASSERT_EQ(direct.exit_code, 0u) << direct.standard_error;
+  const std::string written = read_file(area_.current() / L"packed.zst");
+  EXPECT_FALSE(written.empty());
+  EXPECT_TRUE(written == read_file(area_.current() / L"direct.zst"));
+}
+
 struct ZstdCase {
   const char* name;
   std::wstring tail;
@@ -245,6 +260,46 @@ TEST_F(RealProgramLua, CtrlCEndsTheProgramAsItWouldWithoutTheLauncher) {
   EXPECT_EQ(message(packed.result.standard_error), message(direct.result.standard_error))
       << packed.result.standard_error;
 }
+
+TEST_F(RealProgramLua, StartsItselfAgainAsARunOfItsOwn) {
+  const ProcessResult packed = run(
+      packed_program(L"lua"), probe(L"popen \"\\\"" + packed_program(L"lua") + L"\\\" " + probe(L"where") + L"\""));
+  ASSERT_EQ(packed.exit_code, 0u) << packed.standard_output << packed.standard_error;
+  std::vector<std::string> folders;
+  for (const std::string& line : lines_of(packed.standard_output)) {
+    if (line.starts_with("folder=")) folders.push_back(line.substr(7));
+  }
+  ASSERT_EQ(folders.size(), 2u) << packed.standard_output;
+  EXPECT_NE(folders[0], folders[1]) << "the inner run unpacks into a folder of its own";
+  for (const std::string& folder : folders) EXPECT_TRUE(folder.starts_with(temp().string() + "\\onefile_")) << folder;
+  EXPECT_EQ(value_of(packed.standard_output, "argv0"), folders[1] + "\\lua.exe");
+}
+
+struct NestedCase {
+  const char* name;
+  const wchar_t* program;
+  std::wstring tail;
+  std::uint32_t exit_code;
+};
+
+void PrintTo(const NestedCase& test, std::ostream* out) { *out << test.name; }
+
+class RealProgramNested : public RealProgramWith<NestedCase> {};
+
+// The packed Lua starts a packed program through the shell and ends with its exit code.
+TEST_P(RealProgramNested, PassesTheInnerProgramsExitCodeOn) {
+  const NestedCase& test = GetParam();
+  const std::wstring inner = L"\\\"" + packed_program(test.program) + L"\\\" " + test.tail;
+  const ProcessResult packed = run(packed_program(L"lua"), probe(L"popen \"" + inner + L"\""));
+  EXPECT_EQ(packed.exit_code, test.exit_code) << packed.standard_output << packed.standard_error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealPrograms, RealProgramNested,
+    ::testing::Values(NestedCase{"itself", L"lua", probe(L"exit 300"), 300},
+                      NestedCase{"itself_all_ones", L"lua", probe(L"exit -1"), 0xFFFFFFFFu},
+                      NestedCase{"zstd_missing_file", L"zstd", L"-d -c no-such-file.zst", 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct SubsystemCase {
   const char* name;
