@@ -23,7 +23,9 @@
 namespace osvari::testing {
 namespace {
 
-std::wstring packed_program(const std::wstring& name) { return build_output_directory() + L"\\" + name + L"-onefile.exe"; }
+std::wstring packed_program(const std::wstring& name) {
+  return build_output_directory() + L"\\" + name + L"-onefile.exe";
+}
 
 // The same program, laid out as it is packed, to run without the launcher.
 std::wstring direct_program(const std::wstring& name, const std::wstring& file) {
@@ -104,7 +106,9 @@ TEST_F(RealProgramZstd, PipesBytesThroughStandardInputAndOutputUnchanged) {
 TEST_F(RealProgramZstd, WorksOnFilesNamedRelativeToTheCurrentDirectory) {
   // The sacrificial current directory is this process's, which both runs inherit.
   std::string text;
-  for (int line = 0; line < 20'000; ++line) text += "a line in the current directory, number " + std::to_string(line) + "\n";
+  for (int line = 0; line < 20'000; ++line) {
+    text += "a line in the current directory, number " + std::to_string(line) + "\n";
+  }
   write_file(area_.current() / L"input.txt", text);
 
   const ProcessResult packed = run(packed_program(L"zstd"), L"-q input.txt -o packed.zst");
@@ -138,13 +142,14 @@ TEST_P(RealProgramZstdRun, EndsAndReportsAsTheProgramDoesDirectly) {
   EXPECT_EQ(packed.standard_error, direct.standard_error);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RealPrograms, RealProgramZstdRun,
-    ::testing::Values(ZstdCase{"version", L"-V", "", 0}, ZstdCase{"missing_input_file", L"-d -c no-such-file.zst", "", 1},
-                      ZstdCase{"not_a_frame", L"-d -c", "plain text, no frame", 1},
-                      ZstdCase{"unknown_option", L"--no-such-option", "", 1},
-                      ZstdCase{"test_of_a_good_frame", L"-t", std::string("\x28\xB5\x2F\xFD\x20\x00\x01\x00\x00", 9), 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(RealPrograms, RealProgramZstdRun,
+                         ::testing::Values(ZstdCase{"version", L"-V", "", 0},
+                                           ZstdCase{"missing_input_file", L"-d -c no-such-file.zst", "", 1},
+                                           ZstdCase{"not_a_frame", L"-d -c", "plain text, no frame", 1},
+                                           ZstdCase{"unknown_option", L"--no-such-option", "", 1},
+                                           ZstdCase{"test_of_a_good_frame", L"-t",
+                                                    std::string("\x28\xB5\x2F\xFD\x20\x00\x01\x00\x00", 9), 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The Lua probe (tests/fixtures/lua_probe) is loaded from the program's own folder and takes
 // its action from the first argument after "-".
@@ -262,8 +267,8 @@ TEST_F(RealProgramLua, CtrlCEndsTheProgramAsItWouldWithoutTheLauncher) {
 }
 
 TEST_F(RealProgramLua, StartsItselfAgainAsARunOfItsOwn) {
-  const ProcessResult packed = run(
-      packed_program(L"lua"), probe(L"popen \"\\\"" + packed_program(L"lua") + L"\\\" " + probe(L"where") + L"\""));
+  const ProcessResult packed =
+      run(packed_program(L"lua"), probe(L"popen \"\\\"" + packed_program(L"lua") + L"\\\" " + probe(L"where") + L"\""));
   ASSERT_EQ(packed.exit_code, 0u) << packed.standard_output << packed.standard_error;
   std::vector<std::string> folders;
   for (const std::string& line : lines_of(packed.standard_output)) {
@@ -294,12 +299,11 @@ TEST_P(RealProgramNested, PassesTheInnerProgramsExitCodeOn) {
   EXPECT_EQ(packed.exit_code, test.exit_code) << packed.standard_output << packed.standard_error;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    RealPrograms, RealProgramNested,
-    ::testing::Values(NestedCase{"itself", L"lua", probe(L"exit 300"), 300},
-                      NestedCase{"itself_all_ones", L"lua", probe(L"exit -1"), 0xFFFFFFFFu},
-                      NestedCase{"zstd_missing_file", L"zstd", L"-d -c no-such-file.zst", 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(RealPrograms, RealProgramNested,
+                         ::testing::Values(NestedCase{"itself", L"lua", probe(L"exit 300"), 300},
+                                           NestedCase{"itself_all_ones", L"lua", probe(L"exit -1"), 0xFFFFFFFFu},
+                                           NestedCase{"zstd_missing_file", L"zstd", L"-d -c no-such-file.zst", 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct SubsystemCase {
   const char* name;
@@ -325,7 +329,7 @@ INSTANTIATE_TEST_SUITE_P(RealPrograms, RealProgramSubsystem,
                                            SubsystemCase{"lua", L"lua", L"lua.exe", IMAGE_SUBSYSTEM_WINDOWS_CUI},
                                            SubsystemCase{"puttygen", L"puttygen", L"puttygen.exe",
                                                          IMAGE_SUBSYSTEM_WINDOWS_GUI}),
-    [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The first icon group, one line per image it lists: its size, colours and the image's bytes.
 std::vector<std::string> icon_images(const std::wstring& executable) {

@@ -42,7 +42,9 @@ std::vector<int> ResourceImage::numeric_ids(int type) const {
   EnumResourceNamesW(
       static_cast<HMODULE>(module_), MAKEINTRESOURCEW(type),
       [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
-        if (IS_INTRESOURCE(name)) reinterpret_cast<std::vector<int>*>(found)->push_back(static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
+        if (IS_INTRESOURCE(name)) {
+          reinterpret_cast<std::vector<int>*>(found)->push_back(static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
+        }
         return TRUE;
       },
       reinterpret_cast<LONG_PTR>(&ids));
@@ -82,9 +84,8 @@ std::map<std::wstring, std::wstring> version_fields(const std::wstring& executab
                                L"LegalCopyright", L"LegalTrademarks", L"OriginalFilename", L"PrivateBuild",
                                L"ProductName", L"ProductVersion", L"SpecialBuild"}) {
     wchar_t* value = nullptr;
-    if (VerQueryValueW(block.data(), (table + std::wstring(field)).c_str(), reinterpret_cast<void**>(&value), &length)) {
-      fields[field] = value;
-    }
+    const std::wstring query = table + std::wstring(field);
+    if (VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) fields[field] = value;
   }
   return fields;
 }

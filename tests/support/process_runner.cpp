@@ -137,8 +137,8 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   error.write_end.reset();
   input.read_end.reset();
   Writer input_writer{std::move(input.write_end), options.standard_input ? &*options.standard_input : nullptr};
-  UniqueHandle input_thread(options.standard_input ? CreateThread(nullptr, 0, write_all_and_close, &input_writer, 0, nullptr)
-                                                   : nullptr);
+  UniqueHandle input_thread(
+      options.standard_input ? CreateThread(nullptr, 0, write_all_and_close, &input_writer, 0, nullptr) : nullptr);
 
   Reader output_reader{output.read_end.get(), {}};
   Reader error_reader{error.read_end.get(), {}};
