@@ -1,5 +1,7 @@
 #include "tests/support/executable_resources.h"
 
+#include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "platform/win32.h"
@@ -34,6 +36,21 @@ std::optional<std::string> ResourceImage::resource(int type, int id) const {
   return std::string(bytes, SizeofResource(module, found));
 }
 
+std::vector<int> ResourceImage::numeric_ids(int type) const {
+  std::vector<int> ids;
+  if (module_ == nullptr) return ids;
+  EnumResourceNamesW(
+      static_cast<HMODULE>(module_), MAKEINTRESOURCEW(type),
+      [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+        if (IS_INTRESOURCE(name)) {
+          reinterpret_cast<std::vector<int>*>(found)->push_back(static_cast<int>(reinterpret_cast<ULONG_PTR>(name)));
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LONG_PTR>(&ids));
+  return ids;
+}
+
 std::string manifest_of(const std::wstring& executable) {
   return ResourceImage(executable).resource(resource_type_manifest, 1).value_or("");
 }
@@ -46,6 +63,31 @@ std::wstring version_string(const std::wstring& executable, const std::wstring& 
   const std::wstring query = L"\\StringFileInfo\\040904B0\\" + field;
   if (!VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) return L"(none)";
   return std::wstring(value);
+}
+
+std::map<std::wstring, std::wstring> version_fields(const std::wstring& executable) {
+  std::map<std::wstring, std::wstring> fields;
+  std::vector<char> block = version_block(executable);
+  struct Translation {
+    WORD language;
+    WORD code_page;
+  }* translations = nullptr;
+  UINT length = 0;
+  if (block.empty() ||
+      !VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translations), &length) ||
+      length < sizeof(Translation)) {
+    return fields;
+  }
+  wchar_t table[32];
+  swprintf(table, std::size(table), L"\\StringFileInfo\\%04X%04X\\", translations->language, translations->code_page);
+  for (const wchar_t* field : {L"Comments", L"CompanyName", L"FileDescription", L"FileVersion", L"InternalName",
+                               L"LegalCopyright", L"LegalTrademarks", L"OriginalFilename", L"PrivateBuild",
+                               L"ProductName", L"ProductVersion", L"SpecialBuild"}) {
+    wchar_t* value = nullptr;
+    const std::wstring query = table + std::wstring(field);
+    if (VerQueryValueW(block.data(), query.c_str(), reinterpret_cast<void**>(&value), &length)) fields[field] = value;
+  }
+  return fields;
 }
 
 std::pair<std::uint32_t, std::uint32_t> file_version_numbers(const std::wstring& executable) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace osvari::testing {
 
@@ -20,6 +22,8 @@ class ResourceImage {
   [[nodiscard]] bool loaded() const { return module_ != nullptr; }
   // The bytes of the resource of this numeric type and id, in any language.
   [[nodiscard]] std::optional<std::string> resource(int type, int id) const;
+  // The numeric ids of the resources of this type, in the order the image lists them.
+  [[nodiscard]] std::vector<int> numeric_ids(int type) const;
 
  private:
   void* module_;
@@ -35,6 +39,10 @@ std::string manifest_of(const std::wstring& executable);
 // A field of the US English string table ("CompanyName", ...), "(no version information)" or
 // "(none)" when it is missing.
 std::wstring version_string(const std::wstring& executable, const std::wstring& field);
+
+// Every field of the string table that the version information names first (its own
+// language, whichever that is); empty when there is none.
+std::map<std::wstring, std::wstring> version_fields(const std::wstring& executable);
 
 // The fixed file version, most and least significant halves; all ones when missing.
 std::pair<std::uint32_t, std::uint32_t> file_version_numbers(const std::wstring& executable);

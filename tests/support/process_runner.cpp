@@ -1,5 +1,6 @@
 #include "tests/support/process_runner.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <map>
 #include <memory>
@@ -16,13 +17,37 @@ struct Pipe {
   UniqueHandle write_end;
 };
 
-Pipe make_inheritable_pipe() {
+enum class ChildEnd { write, read };
+
+// A pipe whose child's end alone is inherited.
+Pipe make_inheritable_pipe(ChildEnd child_end = ChildEnd::write) {
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
   if (!CreatePipe(&read_end, &write_end, &attributes, 0)) return {};
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(child_end == ChildEnd::write ? read_end : write_end, HANDLE_FLAG_INHERIT, 0);
   return {UniqueHandle(read_end), UniqueHandle(write_end)};
+}
+
+// Shared by run_process and its writing thread, which may outlive it (see Reader).
+struct Writer {
+  UniqueHandle pipe;
+  std::string bytes;
+};
+
+// Writes everything, then closes the pipe so that the child reads end of file.
+DWORD WINAPI write_all_and_close(void* parameter) {
+  const std::unique_ptr<std::shared_ptr<Writer>> owned(static_cast<std::shared_ptr<Writer>*>(parameter));
+  Writer& writer = **owned;
+  std::size_t written = 0;
+  while (written < writer.bytes.size()) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(writer.bytes.size() - written, 1 << 16));
+    DWORD count = 0;
+    if (!WriteFile(writer.pipe.get(), writer.bytes.data() + written, piece, &count, nullptr)) break;
+    written += count;
+  }
+  writer.pipe.reset();
+  return 0;
 }
 
 // Shared by run_process and its reading thread: a thread that a grandchild keeps waiting on an
@@ -96,14 +121,20 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   Pipe output = make_inheritable_pipe();
   Pipe error = make_inheritable_pipe();
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), nullptr, TRUE};
-  const std::wstring input_name = options.input_file.empty() ? L"NUL" : options.input_file;
-  UniqueFileHandle input(CreateFileW(input_name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                                     OPEN_EXISTING, 0, nullptr));
+  UniqueFileHandle file_input;
+  Pipe input;
+  if (options.standard_input) {
+    input = make_inheritable_pipe(ChildEnd::read);
+  } else {
+    const std::wstring input_name = options.input_file.empty() ? L"NUL" : options.input_file;
+    file_input.reset(CreateFileW(input_name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+                                 OPEN_EXISTING, 0, nullptr));
+  }
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = input.get();
+  startup.hStdInput = options.standard_input ? input.read_end.get() : file_input.get();
   startup.hStdOutput = output.write_end.get();
   startup.hStdError = error.write_end.get();
 
@@ -127,6 +158,13 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
   }
   output.write_end.reset();
   error.write_end.reset();
+  input.read_end.reset();
+  UniqueHandle input_thread;
+  if (options.standard_input) {
+    auto* writer = new std::shared_ptr<Writer>(std::make_shared<Writer>(std::move(input.write_end), *options.standard_input));
+    input_thread = UniqueHandle(CreateThread(nullptr, 0, write_all_and_close, writer, 0, nullptr));
+    if (!input_thread.is_valid()) delete writer;
+  }
 
   auto output_reader = std::make_shared<Reader>();
   auto error_reader = std::make_shared<Reader>();
@@ -150,6 +188,11 @@ ProcessResult run_process(const std::wstring& program, const std::wstring& comma
     CancelSynchronousIo(output_thread.get());
     CancelSynchronousIo(error_thread.get());
     WaitForMultipleObjects(2, readers, TRUE, 2'000);
+  }
+  // A child that stopped reading its input leaves the writer blocked until the pipe breaks.
+  if (input_thread.is_valid() && WaitForSingleObject(input_thread.get(), 10'000) != WAIT_OBJECT_0) {
+    CancelSynchronousIo(input_thread.get());
+    WaitForSingleObject(input_thread.get(), 2'000);
   }
   result.standard_output = output_reader->text_so_far();
   result.standard_error = error_reader->text_so_far();

@@ -26,6 +26,9 @@ struct ProcessOptions {
   std::uint32_t timeout_ms = 60'000;
   // When set, the process is created suspended and this runs with its id before it starts.
   std::function<void(std::uint32_t process_id)> before_start{};
+  // When set, the process reads these bytes from a pipe as its standard input, then end of
+  // file, in place of `input_file`.
+  std::optional<std::string> standard_input{};
 };
 
 // Starts `program` with the full command line `command_line` (argv[0] included), waits for it
