@@ -210,7 +210,9 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"beyond_ascii", L"\u00e9t\u00e9 \u03a9 \"\u0416 \u65e5\u672c\" \U0001F600", std::nullopt},
         ArgumentCase{"typed_program_name", L"x \"y z\"", Arguments{"x", "y z"}, L"lua "},
         ArgumentCase{"program_name_with_spaces", L"x", Arguments{"x"}, L"\"typed name with spaces\" "},
-        ArgumentCase{"program_name_ended_by_a_tab", L"x", Arguments{"x"}, L"typed\t"}),
+        ArgumentCase{"program_name_ended_by_a_tab", L"x", Arguments{"x"}, L"typed\t"},
+        ArgumentCase{"text_glued_to_a_quoted_program_name", L"x", Arguments{"x"}, L"\"typed\"glued "},
+        ArgumentCase{"quotes_inside_a_program_name", L"x", Arguments{"x"}, L"ty\"ped name\" "}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class RealProgramLuaExitCode : public RealProgramWith<std::uint32_t> {};
