@@ -190,11 +190,14 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// Each side's median and, behind it, the spread of its runs.
 void print_row(const char* phase, const std::vector<double>& launcher, const std::vector<double>& plain) {
   const double ours = median(launcher);
   const double theirs = median(plain);
-  std::printf("  %-34s %8.3f s   plain %8.3f s   ratio %5.2f\n", phase, ours, theirs,
-              theirs > 0 ? ours / theirs : 0.0);
+  const auto [ours_low, ours_high] = std::minmax_element(launcher.begin(), launcher.end());
+  const auto [plain_low, plain_high] = std::minmax_element(plain.begin(), plain.end());
+  std::printf("  %-34s %8.3f s (%.3f-%.3f)   plain %8.3f s (%.3f-%.3f)   ratio %5.2f\n", phase, ours, *ours_low,
+              *ours_high, theirs, *plain_low, *plain_high, theirs > 0 ? ours / theirs : 0.0);
 }
 
 bool has_unpack_folder(const std::wstring& temp) {
