@@ -20,6 +20,15 @@ std::uint64_t system_time_as_file_time() {
 
 void sleep_milliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
+static_assert(thread_priority_below_normal == THREAD_PRIORITY_BELOW_NORMAL);
+
+int current_thread_priority() {
+  const int priority = GetThreadPriority(GetCurrentThread());
+  return priority == THREAD_PRIORITY_ERROR_RETURN ? THREAD_PRIORITY_NORMAL : priority;
+}
+
+void set_current_thread_priority(int priority) { SetThreadPriority(GetCurrentThread(), priority); }
+
 std::uint32_t get_environment_variable(const wchar_t* name, wchar_t* buffer, std::uint32_t capacity) {
   return GetEnvironmentVariableW(name, buffer, capacity);
 }

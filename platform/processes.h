@@ -15,6 +15,11 @@ std::uint32_t process_id_of(RawHandle process);  // GetProcessId
 std::uint64_t system_time_as_file_time();
 void sleep_milliseconds(std::uint32_t milliseconds);
 
+// GetThreadPriority and SetThreadPriority of the calling thread.
+int current_thread_priority();
+void set_current_thread_priority(int priority);
+inline constexpr int thread_priority_below_normal = -1;  // THREAD_PRIORITY_BELOW_NORMAL
+
 // GetEnvironmentVariableW: the length of the value when it fits (0 when unset or empty),
 // otherwise the capacity it needs.
 std::uint32_t get_environment_variable(const wchar_t* name, wchar_t* buffer, std::uint32_t capacity);

@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/processes.h"
+
 namespace osvari {
 namespace {
 
@@ -26,14 +28,17 @@ ParallelFileDeletion::~ParallelFileDeletion() {
 void ParallelFileDeletion::start_helpers() {
   if (tried_to_start_) return;
   tried_to_start_ = true;
+  // A sweep below normal priority keeps its helpers there too.
+  const int priority = current_thread_priority();
   try {
-    while (helpers_.size() < helper_count) helpers_.emplace_back([this] { run_helper(); });
+    while (helpers_.size() < helper_count) helpers_.emplace_back([this, priority] { run_helper(priority); });
   } catch (const std::system_error&) {
     // Fewer threads than hoped: those there are get the work done.
   }
 }
 
-void ParallelFileDeletion::run_helper() {
+void ParallelFileDeletion::run_helper(int priority) {
+  set_current_thread_priority(priority);
   std::uint64_t served = 0;
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -42,15 +47,15 @@ void ParallelFileDeletion::run_helper() {
     served = generation_;
     Batch& batch = *batch_;
     lock.unlock();
-    delete_from(batch, {});
+    delete_from(batch);
     lock.lock();
     if (--helpers_busy_ == 0) changed_.notify_all();
   }
 }
 
-void ParallelFileDeletion::delete_from(Batch& batch, const std::function<bool()>& out_of_time) {
+void ParallelFileDeletion::delete_from(Batch& batch) {
   while (!batch.stop.load() && batch.next.load() < batch.files.size()) {
-    if (out_of_time && out_of_time()) {
+    if (batch.out_of_time && batch.out_of_time()) {
       batch.stop = true;
       return;
     }
@@ -63,7 +68,7 @@ void ParallelFileDeletion::delete_from(Batch& batch, const std::function<bool()>
 
 bool ParallelFileDeletion::delete_all(const std::vector<FileToDelete>& files,
                                       const std::function<bool()>& out_of_time) {
-  Batch batch{files};
+  Batch batch{files, out_of_time};
   if (files.size() >= files_worth_sharing) start_helpers();
   const bool shared = files.size() >= files_worth_sharing && !helpers_.empty();
   if (shared) {
@@ -75,7 +80,7 @@ bool ParallelFileDeletion::delete_all(const std::vector<FileToDelete>& files,
     }
     changed_.notify_all();
   }
-  delete_from(batch, out_of_time);
+  delete_from(batch);
   if (shared) {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return helpers_busy_ == 0; });

@@ -28,23 +28,26 @@ class ParallelFileDeletion {
   ParallelFileDeletion& operator=(const ParallelFileDeletion&) = delete;
 
   // Deletes each of `files` through the system's delete_file, on this thread and the helpers
-  // (started on first need; without them, this thread does all). Returns once every file was
-  // tried and the helpers are idle again, or once `out_of_time`, asked by this thread before
-  // each file, said so: false then, and the helpers have stopped too.
+  // (started on first need, at this thread's priority; without them, this thread does all).
+  // Returns once every file was tried and the helpers are idle again, or once `out_of_time`
+  // said so: false then, and the helpers have stopped too. Every thread asks `out_of_time`
+  // before each file it deletes, so it must answer on several threads at once: a deletion that
+  // must not outlive a condition (a mark taken, the end of a wait) checks it itself.
   bool delete_all(const std::vector<FileToDelete>& files, const std::function<bool()>& out_of_time);
 
  private:
   struct Batch {
     const std::vector<FileToDelete>& files;
+    const std::function<bool()>& out_of_time;
     std::atomic<std::size_t> next{0};
     std::atomic<bool> stop{false};
   };
 
   void start_helpers();
-  void run_helper();
-  // Takes the batch's next file until none is left or it stops; `out_of_time`, when given, is
-  // asked before each file and stops the batch for every thread.
-  void delete_from(Batch& batch, const std::function<bool()>& out_of_time);
+  void run_helper(int priority);
+  // Takes the batch's next file until none is left or it stops; the batch's `out_of_time`,
+  // when given, is asked before each file and stops the batch for every thread.
+  void delete_from(Batch& batch);
 
   FileTreeOperations& system_;
   std::mutex mutex_;

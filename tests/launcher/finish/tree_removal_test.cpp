@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -91,7 +94,10 @@ class ScriptedTree final : public FileTreeOperations {
     return opened;
   }
   [[nodiscard]] bool deletes_files_concurrently() const override { return concurrent; }
+  // Runs on the deleting thread before each delete_file, outside the tree's lock.
+  std::function<void()> before_delete;
   bool delete_file(const std::wstring& path, bool clear_blocking_attributes) override {
+    if (before_delete) before_delete();
     const std::lock_guard lock(delete_mutex_);
     calls.push_back(L"delete " + path + (clear_blocking_attributes ? L" clearing" : L""));
     if (behind_a_link(path)) return false;
@@ -399,6 +405,37 @@ TEST(RemoveTree, StopsWhenOutOfTimeOnSeveralThreads) {
   for (const wchar_t* kept : {L"R", L"R\\d", L"R\\d\\x", L"R\\d\\y"}) {
     EXPECT_NE(std::find(remaining.begin(), remaining.end(), kept), remaining.end()) << kept;
   }
+}
+
+thread_local bool asked_since_last_deletion = false;
+
+// A pruning stops when a newer run marks the cache folder in use, and a sweep while waiting
+// when the wait ends: each thread asks before every file it deletes, so no helper goes on
+// deleting once the answer has changed.
+TEST(RemoveTree, OnSeveralThreadsEveryDeletionAsksFirst) {
+  ScriptedTree tree{{L"R", directory}};
+  for (int i = 0; i < 200; ++i) tree.add(L"R\\f" + std::to_wstring(i), file);
+  tree.concurrent = true;
+  std::atomic<int> unasked{0};
+  std::mutex mutex;
+  std::condition_variable second_thread_came;
+  std::set<std::thread::id> deleting;
+  tree.before_delete = [&] {
+    if (!asked_since_last_deletion) ++unasked;
+    asked_since_last_deletion = false;
+    std::unique_lock lock(mutex);
+    deleting.insert(std::this_thread::get_id());
+    second_thread_came.notify_all();
+    // The first deletion waits for a helper to take part, so that helpers surely delete.
+    second_thread_came.wait_for(lock, std::chrono::seconds(10), [&] { return deleting.size() > 1; });
+  };
+  EXPECT_TRUE(remove_tree(L"R", tree, [] {
+    asked_since_last_deletion = true;
+    return false;
+  }));
+  EXPECT_EQ(tree.remaining(), std::vector<std::wstring>{});
+  EXPECT_GT(deleting.size(), 1u);
+  EXPECT_EQ(unasked.load(), 0);
 }
 
 // The real file system, from a sacrificial current directory with canaries all around.
