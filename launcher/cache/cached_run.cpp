@@ -1,5 +1,6 @@
 #include "launcher/cache/cached_run.h"
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "launcher/finish/fresh_unpack_directory.h"
 #include "launcher/finish/made_folder_record.h"
 #include "launcher/finish/shutdown.h"
+#include "launcher/finish/sweep_while_waiting.h"
 #include "launcher/finish/tree_removal.h"
 #include "launcher/run/child_environment.h"
 #include "launcher/run/child_launch.h"
@@ -238,6 +240,11 @@ int run_in_this_process(const std::wstring& folder, const CacheIndex& index, int
   for (int i = 1; i < argument_count; ++i) arguments.push_back(argument_vector[i]);
   arguments.push_back(nullptr);
   set_main_library_path(folder, index.entries.front().name);
+  // What killed fills left beside the cache goes while the application runs; the sweep stops
+  // when it returns, or leaves through exit().
+  static const bool stops_at_exit = std::atexit(stop_sweeps_while_waiting) == 0;
+  (void)stops_at_exit;
+  const SweepWhileWaiting sweeping;
   return run_main_library(folder.c_str(), static_cast<int>(arguments.size() - 1), arguments.data());
 }
 
@@ -273,7 +280,7 @@ int run_cached_parent(const CacheIndex& index, ApplicationKind kind, int argumen
     install_console_control_handler();
     check_and_repair(places, index);
     // Fills killed part way leave folders that nothing else would clear away.
-    (void)sweep_finished_runs(extended(places.root), L"", *make_system_sweep_operations());
+    sweep_at_start({extended(places.root), L""});
   } else {
     switch (fill(places, index)) {
       case FillResult::placed:

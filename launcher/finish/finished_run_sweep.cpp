@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "launcher/finish/made_folder_record.h"
 #include "launcher/finish/tree_removal.h"
@@ -13,10 +14,12 @@ namespace {
 
 class SystemSweepOperations final : public SweepOperations {
  public:
+  explicit SystemSweepOperations(std::function<bool()> stop) : stop_(std::move(stop)) {}
+
   bool list_candidates(const std::wstring& directory, std::vector<DirectoryEntry>& entries) override {
     return list_directory(directory, unpack_directory_pattern, entries, [this] { return out_of_time(); });
   }
-  bool is_made_by_this_launcher(const std::wstring& path) override { return is_recorded_made_folder(path); }
+  MadeFolder made_state(const std::wstring& path) override { return recorded_state(path); }
   bool is_marked_in_use(const std::wstring& directory_name) override {
     return named_event_exists(in_use_mark_name(directory_name).c_str());
   }
@@ -30,11 +33,22 @@ class SystemSweepOperations final : public SweepOperations {
   void remove_tree(const std::wstring& path, const std::function<bool()>& out_of_time) override {
     if (osvari::remove_tree(path, system_file_tree_operations(), out_of_time)) forget_made_folder(path);
   }
-  bool out_of_time() override { return std::chrono::steady_clock::now() >= deadline_; }
+  void remove_if_empty(const std::wstring& path) override {
+    std::wstring final_path;
+    if (std::unique_ptr<OpenedDirectory> directory = system_file_tree_operations().open_root(path, final_path)) {
+      std::vector<DirectoryEntry> entries;
+      const std::optional<std::uint32_t> attributes = directory->attributes();
+      if (attributes && (*attributes & attribute_reparse_point) == 0 && (*attributes & attribute_directory) != 0 &&
+          directory->list(entries) && entries.empty()) {
+        (void)directory->remove();
+      }
+    }  // closing the handle removes the directory
+    forget_made_folder(path);
+  }
+  bool out_of_time() override { return stop_(); }
 
  private:
-  std::chrono::steady_clock::time_point deadline_ =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(sweep_milliseconds);
+  std::function<bool()> stop_;
 };
 
 // Held until the process ends; the system closes it then.
@@ -43,13 +57,33 @@ UniqueHandle& in_use_mark() {
   return mark;
 }
 
+struct SweptPlaces {
+  std::mutex mutex;
+  std::vector<SweepPlace> places;
+};
+
+SweptPlaces& swept_places() {
+  static SweptPlaces places;
+  return places;
+}
+
+// Differs from start to start: where in a listing this start begins.
+std::uint64_t start_rotation() { return system_time_as_file_time() / 10'000; }
+
 }  // namespace
 
 std::wstring in_use_mark_name(std::wstring_view directory_name) {
   return L"Local\\osvari-in-use-" + std::wstring(directory_name);
 }
 
-std::unique_ptr<SweepOperations> make_system_sweep_operations() { return std::make_unique<SystemSweepOperations>(); }
+std::unique_ptr<SweepOperations> make_system_sweep_operations() {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sweep_milliseconds);
+  return make_system_sweep_operations([deadline] { return std::chrono::steady_clock::now() >= deadline; });
+}
+
+std::unique_ptr<SweepOperations> make_system_sweep_operations(std::function<bool()> stop) {
+  return std::make_unique<SystemSweepOperations>(std::move(stop));
+}
 
 bool is_run_over(const std::wstring& directory_name, const UnpackDirectoryName& name, SweepOperations& system) {
   if (system.is_marked_in_use(directory_name) || name.time_stamp > system.now()) return false;
@@ -58,27 +92,65 @@ bool is_run_over(const std::wstring& directory_name, const UnpackDirectoryName& 
   return !started || *started > name.time_stamp;
 }
 
-std::vector<std::wstring> sweep_finished_runs(const std::wstring& temp_directory, std::wstring_view own_name,
-                                              SweepOperations& system) {
+std::vector<std::wstring> sweep_finished_runs(const std::wstring& directory, std::wstring_view own_name,
+                                              SweepOperations& system, int removal_limit, std::uint64_t rotation) {
   std::vector<std::wstring> swept;
   std::vector<DirectoryEntry> entries;
-  if (!system.list_candidates(temp_directory, entries)) return swept;
+  if (!system.list_candidates(directory, entries) || entries.empty()) return swept;
   const std::function<bool()> out_of_time = [&system] { return system.out_of_time(); };
-  for (const DirectoryEntry& entry : entries) {
-    if (static_cast<int>(swept.size()) >= sweep_removal_limit || system.out_of_time()) break;
+  const std::size_t first = rotation % entries.size();
+  for (std::size_t step = 0; step < entries.size(); ++step) {
+    const DirectoryEntry& entry = entries[(first + step) % entries.size()];
+    if (static_cast<int>(swept.size()) >= removal_limit || system.out_of_time()) break;
     if ((entry.attributes & attribute_directory) == 0 || (entry.attributes & attribute_reparse_point) != 0 ||
         entry.name == own_name) {
       continue;
     }
     const std::optional<UnpackDirectoryName> name = parse_unpack_directory_name(entry.name);
     if (!name) continue;
-    const std::wstring path = temp_directory + L"\\" + entry.name;
-    if (!system.is_made_by_this_launcher(path) || !is_run_over(entry.name, *name, system)) continue;
+    const std::wstring path = directory + L"\\" + entry.name;
+    const MadeFolder made = system.made_state(path);
+    if (made == MadeFolder::not_recorded || !is_run_over(entry.name, *name, system)) continue;
     if (!system.is_owned_by_current_user(path)) continue;
     swept.push_back(entry.name);
-    system.remove_tree(path, out_of_time);
+    if (made == MadeFolder::made) {
+      system.remove_tree(path, out_of_time);
+    } else {
+      system.remove_if_empty(path);
+    }
   }
   return swept;
+}
+
+SweepPlace place_beside(const std::wstring& unpack_directory) {
+  const std::size_t separator = unpack_directory.find_last_of(L'\\');
+  if (separator == std::wstring::npos) return {};
+  // With its backslash, so that a directory at the root of a drive stays the root.
+  std::wstring directory = extended_length_path(full_path_name(unpack_directory.substr(0, separator + 1).c_str()));
+  while (directory.ends_with(L'\\')) directory.pop_back();
+  return {std::move(directory), unpack_directory.substr(separator + 1)};
+}
+
+std::vector<SweepPlace> places_swept_at_start() {
+  SweptPlaces& swept = swept_places();
+  const std::lock_guard lock(swept.mutex);
+  return swept.places;
+}
+
+void sweep_at_start(const SweepPlace& place) {
+  if (place.directory.empty()) return;
+  {
+    SweptPlaces& swept = swept_places();
+    const std::lock_guard lock(swept.mutex);
+    bool known = false;
+    for (const SweepPlace& noted : swept.places) known = known || noted.directory == place.directory;
+    if (!known) swept.places.push_back(place);
+  }
+  const std::unique_ptr<SweepOperations> system = make_system_sweep_operations();
+  const std::uint64_t rotation = start_rotation();
+  (void)drop_stale_records(system_record_operations(), record_check_limit, rotation,
+                           [&system] { return system->out_of_time(); });
+  (void)sweep_finished_runs(place.directory, place.own_name, *system, sweep_removal_limit, rotation);
 }
 
 void mark_in_use(const std::wstring& unpack_directory) {
@@ -88,16 +160,7 @@ void mark_in_use(const std::wstring& unpack_directory) {
   in_use_mark() = create_inheritable_named_event(in_use_mark_name(unpack_directory.substr(separator + 1)).c_str());
 }
 
-void sweep_beside(const std::wstring& unpack_directory) {
-  const std::size_t separator = unpack_directory.find_last_of(L'\\');
-  if (separator == std::wstring::npos) return;
-  const std::wstring own_name = unpack_directory.substr(separator + 1);
-  // With its backslash, so that a directory at the root of a drive stays the root.
-  std::wstring temp_directory = extended_length_path(full_path_name(unpack_directory.substr(0, separator + 1).c_str()));
-  while (temp_directory.ends_with(L'\\')) temp_directory.pop_back();
-  const std::unique_ptr<SweepOperations> system = make_system_sweep_operations();
-  (void)sweep_finished_runs(temp_directory, own_name, *system);
-}
+void sweep_beside(const std::wstring& unpack_directory) { sweep_at_start(place_beside(unpack_directory)); }
 
 void mark_and_sweep(const std::wstring& unpack_directory) {
   mark_in_use(unpack_directory);

@@ -5,8 +5,10 @@
 
 #include "base/error_reporting.h"
 #include "launcher/finish/finished_run_sweep.h"
+#include "launcher/finish/made_folder_record.h"
 #include "launcher/finish/shutdown.h"
 #include "paths/environment.h"
+#include "paths/extended_length_path.h"
 #include "paths/known_directories.h"
 #include "paths/runtime_spec.h"
 #include "paths/unpack_directory_name.h"
@@ -36,7 +38,13 @@ bool SystemFreshDirectoryOperations::expand(UnpackDirectory& directory) {
 }
 
 CreateDirectoryResult SystemFreshDirectoryOperations::create_directory(const wchar_t* path) {
-  return osvari::create_directory(path);
+  // Recorded before it exists, so that a run killed right after making it leaves a folder the
+  // sweep can tell as this launcher's.
+  const std::wstring full_path = extended_length_path(full_path_name(path));
+  record_folder_to_make(full_path);
+  const CreateDirectoryResult result = osvari::create_directory(path);
+  if (result != CreateDirectoryResult::created) forget_made_folder(full_path);
+  return result;
 }
 
 void SystemFreshDirectoryOperations::create_parent_directories(const wchar_t* path) {

@@ -24,6 +24,11 @@ std::optional<MadeFolderRecord> read_record(const std::wstring& name) {
   return decode_made_folder_record(std::span<const unsigned char>(buffer.data(), *size));
 }
 
+void write_record(const std::wstring& path, const MadeFolderRecord& record) {
+  const std::vector<unsigned char> bytes = osvari::encode_made_folder_record(record);
+  (void)write_user_value(record_key, name_of(path).c_str(), bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
 class SystemRecordOperations final : public RecordOperations {
  public:
   std::uint32_t count() override { return user_value_count(record_key); }
@@ -41,11 +46,17 @@ class SystemRecordOperations final : public RecordOperations {
   std::uint64_t now() override { return system_time_as_file_time(); }
 };
 
+// The name's time stamp is more than `age` old; a name of another shape counts as old.
+bool is_older_than(RecordOperations& system, const std::wstring& name, std::uint64_t age) {
+  const std::optional<UnpackDirectoryName> parsed = parse_unpack_directory_name(name);
+  const std::uint64_t now = system.now();
+  return !parsed || (now > parsed->time_stamp && now - parsed->time_stamp > age);
+}
+
 bool is_stale(RecordOperations& system, const std::wstring& name, const MadeFolderRecord& record) {
-  if (record.path.empty()) {
-    const std::optional<UnpackDirectoryName> parsed = parse_unpack_directory_name(name);
-    const std::uint64_t now = system.now();
-    return !parsed || (now > parsed->time_stamp && now - parsed->time_stamp > pathless_record_age);
+  if (record.path.empty()) return is_older_than(system, name, pathless_record_age);
+  if (record.is_about_to_be_made()) {
+    return system.is_gone(record.path) && is_older_than(system, name, unmade_record_age);
   }
   if (system.is_gone(record.path)) return true;
   const std::optional<FileIdentity> identity = system.identity(record.path);
@@ -78,19 +89,26 @@ std::optional<MadeFolderRecord> decode_made_folder_record(std::span<const unsign
   return record;
 }
 
-void record_made_folder(const std::wstring& path) {
-  const std::optional<FileIdentity> identity = identity_of(path.c_str());
-  if (!identity) return;
-  const std::vector<unsigned char> bytes = encode_made_folder_record({*identity, path});
-  (void)write_user_value(record_key, name_of(path).c_str(), bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+void record_folder_to_make(const std::wstring& path) {
+  // Without its path the record could not name the folder: none is written then.
+  if (path.size() <= record_path_capacity) write_record(path, {FileIdentity{}, path});
 }
 
-bool is_recorded_made_folder(const std::wstring& path) {
-  const std::optional<MadeFolderRecord> recorded = read_record(name_of(path));
-  if (!recorded) return false;
-  const std::optional<FileIdentity> identity = identity_of(path.c_str());
-  return identity && *identity == recorded->identity;
+void record_made_folder(const std::wstring& path) {
+  if (const std::optional<FileIdentity> identity = identity_of(path.c_str())) write_record(path, {*identity, path});
 }
+
+MadeFolder recorded_state(const std::wstring& path) {
+  const std::optional<MadeFolderRecord> recorded = read_record(name_of(path));
+  if (!recorded) return MadeFolder::not_recorded;
+  if (recorded->is_about_to_be_made()) {
+    return recorded->path == path ? MadeFolder::about_to_be_made : MadeFolder::not_recorded;
+  }
+  const std::optional<FileIdentity> identity = identity_of(path.c_str());
+  return identity && *identity == recorded->identity ? MadeFolder::made : MadeFolder::not_recorded;
+}
+
+bool is_recorded_made_folder(const std::wstring& path) { return recorded_state(path) == MadeFolder::made; }
 
 void forget_made_folder(const std::wstring& path) { delete_user_value(record_key, name_of(path).c_str()); }
 

@@ -4,6 +4,7 @@
 
 #include "base/error_reporting.h"
 #include "launcher/finish/made_folder_record.h"
+#include "launcher/finish/sweep_while_waiting.h"
 #include "launcher/finish/tree_removal.h"
 #include "paths/extended_length_path.h"
 #include "payload/unpack.h"
@@ -68,8 +69,10 @@ void cleanup_unpack_directory(UniqueHandle child, bool may_hold_files, const Unp
 }
 
 void cleanup_unpack_directory() {
-  // A file still being written would keep its folder from going.
+  // A file still being written would keep its folder from going; a sweep still running would
+  // be cut off part way by the end of the process.
   stop_unpacking();
+  stop_sweeps_while_waiting();
   const bool may_hold_files = (unpack_flag_raised() || unpack_directory_created()) && !unpack_directory_kept();
   cleanup_unpack_directory(take_child_process(), may_hold_files, unpack_directory(), system_cleanup_operations());
   if (may_hold_files) forget_if_gone(unpack_directory());

@@ -46,7 +46,8 @@ void cleanup_unpack_directory(UniqueHandle child, bool may_hold_files, const Unp
                               CleanupOperations& system);
 
 // The same over the process-wide state: the published child and the unpack directory, which
-// may hold files once this process created it or raised the unpack flag.
+// may hold files once this process created it or raised the unpack flag. Stops the sweeps
+// while waiting first (see sweep_while_waiting.h).
 void cleanup_unpack_directory();
 
 // Removes the process's unpack directory if this process created it; for the exit after a

@@ -53,7 +53,8 @@ FileTreeOperations& system_file_tree_operations();
 // a file is deleted only through a handle that reaches the file itself. The walk names entries
 // below the root's final path, as the system reports it for each file. Entries that cannot be
 // removed are left and the walk goes on with the others. `out_of_time`, when given, is asked
-// between entries and stops the walk early. True when `path` is gone.
+// between entries, and before each file by every thread that deletes files, and stops the walk
+// early. True when `path` is gone.
 bool remove_tree(std::wstring path, FileTreeOperations& system, const std::function<bool()>& out_of_time = {});
 
 }  // namespace osvari

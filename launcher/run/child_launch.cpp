@@ -3,6 +3,7 @@
 #include "base/error_reporting.h"
 #include "base/shared_state.h"
 #include "launcher/finish/shutdown.h"
+#include "launcher/finish/sweep_while_waiting.h"
 #include "launcher/run/command_line.h"
 #include "platform/files.h"
 #include "platform/processes.h"
@@ -42,7 +43,11 @@ std::uint32_t start_and_wait(const wchar_t* application, const std::function<voi
   // on its handle whatever the handler does with the other one.
   publish_child_process(duplicate_handle(child.get()));
   if (while_child_starts) while_child_starts();
-  wait_for_object(child.get(), infinite_wait);
+  {
+    // What finished runs left goes while the child runs, and stops once the child has ended.
+    const SweepWhileWaiting sweeping;
+    wait_for_object(child.get(), infinite_wait);
+  }
   std::uint32_t exit_code = 1;
   if (!get_process_exit_code(child.get(), exit_code)) exit_code = 1;
 

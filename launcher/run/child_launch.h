@@ -22,7 +22,8 @@ const OwnModulePath& own_module_path();
 // waits for it without a time limit, removes the unpack directory and returns the child's exit
 // code, all 32 bits (1 when it cannot be read). Ends the process with exit code 2 when the
 // child cannot be started; the unpack directory then stays. `while_child_starts`, when given,
-// runs once the child has been created, before the wait: work that need not hold it up.
+// runs once the child has been created, before the wait: work that need not hold it up. During
+// the wait, the places this run's start-up sweeps covered are swept further (SweepWhileWaiting).
 std::uint32_t launch_child(const std::function<void()>& while_child_starts = {});
 
 // The same for the packed program at `program_path`, started as the child itself: its command

@@ -97,15 +97,21 @@ TEST(MadeFolderRecords, EachStartDropsThoseWhoseFolderIsGoneOrAnotherOne) {
   store.add(stamped(now - 29 * day), {made, L""});  // an older launcher's, recent
   store.add(L"not_a_run_name", {made, L""});        // an older launcher's, name unreadable
   store.values.emplace_back(L"onefile_1_9", std::vector<unsigned char>(record_capacity + 1, 0));  // no record
-  store.folders = {{L"P\\replaced", {1, 101}}, {L"P\\still_there", made}};
+  const FileIdentity none{};  // recorded before the folder was made
+  store.add(stamped(now - 2 * unmade_record_age), {none, L"P\\never_made"});
+  store.add(stamped(now - unmade_record_age / 2), {none, L"P\\not_made_yet"});
+  store.add(stamped(now - 2 * unmade_record_age + 1), {none, L"P\\made_but_not_recorded"});
+  store.folders = {{L"P\\replaced", {1, 101}}, {L"P\\still_there", made}, {L"P\\made_but_not_recorded", {1, 7}}};
   store.unknown = {L"P\\cannot_tell"};
 
   const std::vector<std::wstring> dropped = drop_stale_records(store, 100, 0, {});
 
   EXPECT_EQ(dropped, (std::vector<std::wstring>{L"onefile_1_1", L"onefile_1_2", stamped(now - 31 * day),
-                                                L"not_a_run_name"}));
+                                                L"not_a_run_name", stamped(now - 2 * unmade_record_age)}));
+  // The sweep, not the tidying, decides about a folder that was about to be made and is there.
   EXPECT_EQ(store.names(), (std::vector<std::wstring>{L"onefile_1_3", L"onefile_1_4", stamped(now - 29 * day),
-                                                      L"onefile_1_9"}));
+                                                      L"onefile_1_9", stamped(now - unmade_record_age / 2),
+                                                      stamped(now - 2 * unmade_record_age + 1)}));
 }
 
 // Records kept for folders that stay must not take every start's turns.
@@ -162,6 +168,29 @@ TEST(MadeFolderRecords, TheSystemBindingTestsRecordsByTheirPathAndLeavesOversize
   forget_made_folder(kept);
   forget_made_folder(beside_oversized);
   EXPECT_FALSE(is_recorded_made_folder(kept));
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
+}
+
+// A folder is recorded before it is made, without identity, and made once it exists: a run
+// killed in between leaves a record that names that very path.
+TEST(MadeFolderRecords, AFolderIsRecordedAsAboutToBeMadeThenAsMade) {
+  const testing::SacrificialArea area;
+  const std::wstring name = L"onefile_94_" + std::to_wstring(GetCurrentProcessId()) + std::to_wstring(GetTickCount64());
+  const std::wstring path = extended_length_path((area.work() / name).wstring());
+  const std::wstring elsewhere = extended_length_path((area.outside() / name).wstring());
+  record_folder_to_make(path);
+  EXPECT_EQ(recorded_state(path), MadeFolder::about_to_be_made);
+  EXPECT_EQ(recorded_state(elsewhere), MadeFolder::not_recorded);
+  ASSERT_TRUE(CreateDirectoryW(path.c_str(), nullptr));
+  EXPECT_EQ(recorded_state(path), MadeFolder::about_to_be_made);
+  EXPECT_FALSE(is_recorded_made_folder(path));
+  record_made_folder(path);
+  EXPECT_EQ(recorded_state(path), MadeFolder::made);
+  EXPECT_TRUE(is_recorded_made_folder(path));
+  ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+  EXPECT_EQ(recorded_state(elsewhere), MadeFolder::not_recorded);
+  forget_made_folder(path);
+  EXPECT_EQ(recorded_state(path), MadeFolder::not_recorded);
   EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
 }
 
