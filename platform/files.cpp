@@ -119,6 +119,44 @@ bool delete_file_itself(const wchar_t* path, bool clear_blocking_attributes) {
   return mark_for_deletion(file.get());
 }
 
+std::optional<DirectoryEntry> entry_facts(const wchar_t* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return std::nullopt;
+  return DirectoryEntry{{},
+                        data.dwFileAttributes,
+                        (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                        (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                            data.ftLastWriteTime.dwLowDateTime};
+}
+
+ConditionalDeletion delete_file_itself_unless(const wchar_t* path, const std::function<bool(const DirectoryEntry&)>& keep) {
+  const UniqueFileHandle entry(CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share_all,
+                                           nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!entry.is_valid()) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ConditionalDeletion::not_found
+                                                                          : ConditionalDeletion::failed;
+  }
+  if (!handle_reaches(entry.get(), path)) return ConditionalDeletion::failed;
+  FILE_BASIC_INFO basic{};
+  FILE_STANDARD_INFO standard{};
+  if (!GetFileInformationByHandleEx(entry.get(), FileBasicInfo, &basic, sizeof basic) ||
+      !GetFileInformationByHandleEx(entry.get(), FileStandardInfo, &standard, sizeof standard)) {
+    return ConditionalDeletion::failed;
+  }
+  const DirectoryEntry facts{{}, basic.FileAttributes, static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
+                             static_cast<std::uint64_t>(basic.LastWriteTime.QuadPart)};
+  if (keep(facts)) return ConditionalDeletion::kept;
+  if ((facts.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return ConditionalDeletion::failed;
+  }
+  if ((facts.attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    (void)set_handle_attributes(entry.get(), (facts.attributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL);
+  }
+  return mark_for_deletion(entry.get()) ? ConditionalDeletion::deleted : ConditionalDeletion::failed;
+}
+
 UniqueFileHandle open_directory_itself(const wchar_t* path) {
   return UniqueFileHandle(CreateFileW(
       path, FILE_LIST_DIRECTORY | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE, share_all,

@@ -101,6 +101,19 @@ struct DirectoryEntry {
   std::uint64_t last_write_time = 0;  // 100 ns intervals since 1601, UTC
 };
 
+// What a file or directory itself shows (a link's own, never its target's), by
+// GetFileAttributesExW; no value when it cannot be asked about. The name is left empty.
+std::optional<DirectoryEntry> entry_facts(const wchar_t* path);
+
+enum class ConditionalDeletion { deleted, kept, not_found, failed };
+// Opens the entry at `path` itself, as delete_file_itself does, and asks `keep` about what that
+// handle shows (the name left empty). Deletes it through the same handle unless `keep` says
+// so: what is looked at is what is deleted, so an entry someone puts at the name in between is
+// never taken. Only a plain file is deleted (read-only cleared first); a directory or link that
+// `keep` does not keep is `failed`, as is a handle that reaches another name.
+ConditionalDeletion delete_file_itself_unless(const wchar_t* path,
+                                              const std::function<bool(const DirectoryEntry&)>& keep);
+
 // The entries of `directory` whose names match `pattern` ("*" for all), without "." and "..",
 // through FindFirstFileExW with basic information and large fetches. False when the
 // directory could not be listed; a directory without matches lists as empty. `stop`, when

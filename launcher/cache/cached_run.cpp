@@ -1,5 +1,6 @@
 #include "launcher/cache/cached_run.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -8,6 +9,7 @@
 #include "base/error_reporting.h"
 #include "base/shared_state.h"
 #include "launcher/cache/cache_folder.h"
+#include "launcher/cache/cache_repair.h"
 #include "launcher/cache/cached_files.h"
 #include "launcher/finish/finished_run_sweep.h"
 #include "launcher/finish/fresh_unpack_directory.h"
@@ -138,16 +140,15 @@ void remove_repair_folder() {
 // Writes again what the check found missing or wrong. What is wrong goes first, so a repair
 // that fails leaves the entry missing, never wrong; the new files are written and sealed in a
 // fresh folder and renamed into place only once the frame's checksum has been verified.
-void repair(const CachePlaces& places, const CacheIndex& index, const std::vector<bool>& rewrite) {
+// Another run may be repairing the same folder: an entry it has put right since the check is
+// neither removed nor written again.
+void repair(const CachePlaces& places, const CacheIndex& index, std::vector<bool> rewrite) {
   const std::wstring folder = extended(places.folder);
-  for (std::size_t i = 0; i < index.entries.size(); ++i) {
-    if (!rewrite[i]) continue;
-    const std::wstring path = folder + L"\\" + index.entries[i].name;
-    const std::optional<std::uint32_t> attributes = file_attributes(path.c_str());
-    // A folder at a file's name may hold what the application made: it is not taken away.
-    if (attributes && ((*attributes & attribute_directory) != 0 || !delete_file_itself(path.c_str(), true))) {
-      fatal_error("Error, couldn't use the cache folder.");
-    }
+  CacheRepairOperations& operations = system_cache_repair_operations();
+  if (!clear_flagged_entries(folder, index, rewrite, operations)) fatal_error("Error, couldn't use the cache folder.");
+  if (std::find(rewrite.begin(), rewrite.end(), true) == rewrite.end()) {
+    use_as_unpack_directory(places.folder);
+    return;
   }
 
   create_fresh_folder_below(places.root);
@@ -164,8 +165,8 @@ void repair(const CachePlaces& places, const CacheIndex& index, const std::vecto
     if (const std::size_t separator = name.find_last_of(L'\\'); separator != std::wstring::npos) {
       ensure_directory_with_ancestors((places.folder + L"\\" + name.substr(0, separator)).c_str());
     }
-    // Occupied: another run put its verified copy there first.
-    if (move_into_place(repaired + L"\\" + name, folder + L"\\" + name) == PlaceResult::refused) {
+    if (place_repaired_file(repaired + L"\\" + name, folder + L"\\" + name, index.entries[i].size, operations) ==
+        Placed::refused) {
       fatal_error("Error, couldn't use the cache folder.");
     }
   }
