@@ -34,16 +34,18 @@ class SystemSweepOperations final : public SweepOperations {
     if (osvari::remove_tree(path, system_file_tree_operations(), out_of_time)) forget_made_folder(path);
   }
   void remove_if_empty(const std::wstring& path) override {
-    std::wstring final_path;
-    if (std::unique_ptr<OpenedDirectory> directory = system_file_tree_operations().open_root(path, final_path)) {
+    bool settled = false;  // removed, or shown to hold something
+    {
+      std::wstring final_path;
+      const std::unique_ptr<OpenedDirectory> directory = system_file_tree_operations().open_root(path, final_path);
       std::vector<DirectoryEntry> entries;
-      const std::optional<std::uint32_t> attributes = directory->attributes();
+      const std::optional<std::uint32_t> attributes = directory ? directory->attributes() : std::nullopt;
       if (attributes && (*attributes & attribute_reparse_point) == 0 && (*attributes & attribute_directory) != 0 &&
-          directory->list(entries) && entries.empty()) {
-        (void)directory->remove();
+          directory->list(entries)) {
+        settled = !entries.empty() || directory->remove();
       }
     }  // closing the handle removes the directory
-    forget_made_folder(path);
+    if (settled) forget_made_folder(path);
   }
   bool out_of_time() override { return stop_(); }
 
@@ -67,10 +69,9 @@ SweptPlaces& swept_places() {
   return places;
 }
 
-// Differs from start to start: where in a listing this start begins.
-std::uint64_t start_rotation() { return system_time_as_file_time() / 10'000; }
-
 }  // namespace
+
+std::uint64_t sweep_rotation() { return system_time_as_file_time() / 10'000; }
 
 std::wstring in_use_mark_name(std::wstring_view directory_name) {
   return L"Local\\osvari-in-use-" + std::wstring(directory_name);
@@ -147,10 +148,10 @@ void sweep_at_start(const SweepPlace& place) {
     if (!known) swept.places.push_back(place);
   }
   const std::unique_ptr<SweepOperations> system = make_system_sweep_operations();
-  const std::uint64_t rotation = start_rotation();
+  const std::uint64_t rotation = sweep_rotation();
+  (void)sweep_finished_runs(place.directory, place.own_name, *system, sweep_removal_limit, rotation);
   (void)drop_stale_records(system_record_operations(), record_check_limit, rotation,
                            [&system] { return system->out_of_time(); });
-  (void)sweep_finished_runs(place.directory, place.own_name, *system, sweep_removal_limit, rotation);
 }
 
 void mark_in_use(const std::wstring& unpack_directory) {

@@ -43,8 +43,9 @@ class SweepOperations {
   virtual bool is_owned_by_current_user(const std::wstring& path) = 0;
   // Removes the tree, and the record of its making once it is gone.
   virtual void remove_tree(const std::wstring& path, const std::function<bool()>& out_of_time) = 0;
-  // Removes the directory only when it is empty, and drops the record of its making either way:
-  // a folder that was about to be made and holds anything was not made by this launcher.
+  // Removes the directory only when it is empty, and drops the record of its making once it is
+  // gone or shown to hold anything: a folder that was about to be made and holds something was
+  // not made by this launcher.
   virtual void remove_if_empty(const std::wstring& path) = 0;
   // Asked between steps, from the removal's threads too: true ends the sweep.
   virtual bool out_of_time() = 0;
@@ -71,6 +72,9 @@ std::vector<std::wstring> sweep_finished_runs(const std::wstring& directory, std
                                               SweepOperations& system, int removal_limit = sweep_removal_limit,
                                               std::uint64_t rotation = 0);
 
+// Differs from one sweep to the next (the time in milliseconds): where in a listing it begins.
+std::uint64_t sweep_rotation();
+
 // A folder whose finished runs are swept, in the "\\?\" form, and the one name in it to leave.
 struct SweepPlace {
   std::wstring directory;
@@ -84,9 +88,9 @@ SweepPlace place_beside(const std::wstring& unpack_directory);
 // while waiting goes on with.
 std::vector<SweepPlace> places_swept_at_start();
 
-// The start-up sweep: within one budget of sweep_milliseconds, drops up to record_check_limit
-// stale records of made folders, then removes finished runs' folders in `place`, which it adds
-// to places_swept_at_start().
+// The start-up sweep: within one budget of sweep_milliseconds, removes finished runs' folders
+// in `place`, which it adds to places_swept_at_start(), then drops up to record_check_limit
+// stale records of made folders.
 void sweep_at_start(const SweepPlace& place);
 
 // Parent role, once its own directory exists: records it as made by this launcher and marks it

@@ -26,7 +26,7 @@ RunningSweeps& running_sweeps() {
 void sweep(const std::vector<SweepPlace>& places, const std::atomic<bool>& stop) {
   const std::function<bool()> stopped = [&stop] { return stop.load() || running_sweeps().stop_all.load(); };
   set_current_thread_priority(thread_priority_below_normal);
-  const std::uint64_t rotation = system_time_as_file_time() / 10'000;
+  const std::uint64_t rotation = sweep_rotation();
   const std::unique_ptr<SweepOperations> system = make_system_sweep_operations(stopped);
   for (const SweepPlace& place : places) {
     if (stopped()) return;
