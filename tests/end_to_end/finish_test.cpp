@@ -16,6 +16,7 @@
 #include "launcher/finish/made_folder_record.h"
 #include "paths/extended_length_path.h"
 #include "platform/files.h"
+#include "tests/support/leftovers.h"
 #include "tests/support/onefile_runner.h"
 #include "tests/support/sacrificial_area.h"
 #include "tests/support/unix_link.h"
@@ -30,17 +31,6 @@ std::vector<TestEntry> hosted_application() {
 
 bool is_present(const std::filesystem::path& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Polls until `done` holds, for up to `limit`.
-template <typename Condition>
-bool eventually(Condition done, std::chrono::milliseconds limit = std::chrono::seconds(15)) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return true;
 }
 
 struct FailureCase {
@@ -185,6 +175,59 @@ EndedRun run_to_the_end(const OnefileFixture& onefile) {
   const auto wide = [](const std::string& text) { return std::wstring(text.begin(), text.end()); };
   return {wide(value_of(result.standard_output, "OSVARI_ONEFILE_PARENT")),
           wide(value_of(result.standard_output, "OSVARI_ONEFILE_START"))};
+}
+
+// Runs the application with `arguments` on a thread of its own, until finish().
+class BackgroundRun {
+ public:
+  BackgroundRun(const OnefileFixture& onefile, std::vector<std::wstring> arguments)
+      : thread_([this, &onefile, arguments = std::move(arguments)] { result_ = onefile.run(arguments); }) {}
+  ~BackgroundRun() { finish(); }
+  BackgroundRun(const BackgroundRun&) = delete;
+  BackgroundRun& operator=(const BackgroundRun&) = delete;
+  const ProcessResult& finish() {
+    if (thread_.joinable()) thread_.join();
+    return result_;
+  }
+
+ private:
+  ProcessResult result_;
+  std::thread thread_;
+};
+
+std::wstring quoted(const std::filesystem::path& path) { return L"\"" + path.wstring() + L"\""; }
+
+// What a killed run left goes while a later run's child runs, however large; a run that ends at
+// once still takes some of it at its start, and its end does not wait for the rest.
+TEST(SweepWhileTheChildRuns, TakesALargeLeftoverWhileALaterRunLastsAndStopsWhenItEnds) {
+  SacrificialArea area;
+  OnefileFixture onefile(hosted_application());
+  const std::filesystem::path temp = onefile.temp_directory();
+  const EndedRun ended = run_to_the_end(onefile);
+  const std::filesystem::path leftover = temp / (L"onefile_" + ended.process_id + L"_" + ended.time_stamp);
+  constexpr int leftover_files = 10'000;
+  make_recorded_leftover(leftover, leftover_files);
+  area.add_canary(temp / L"onefile_keep" / L"canary.txt");
+
+  // Each start has a few tens of milliseconds for it: on a loaded machine a start may take no
+  // file, and a few starts surely take some.
+  std::size_t after_short_runs = leftover_files;
+  for (int run = 0; run < 5 && after_short_runs == static_cast<std::size_t>(leftover_files); ++run) {
+    EXPECT_EQ(onefile.run({L"--exit", L"0"}).exit_code, 0u);
+    after_short_runs = files_below(leftover);
+  }
+  EXPECT_LT(after_short_runs, static_cast<std::size_t>(leftover_files)) << "no progress at the start";
+  EXPECT_GT(after_short_runs, 0u) << "the end of a run waited for the whole leftover to go";
+
+  const std::filesystem::path release = temp.parent_path() / L"release.txt";
+  BackgroundRun waiting(onefile, {L"--wait-for", quoted(release)});
+  EXPECT_TRUE(eventually([&] { return !is_present(leftover); }, std::chrono::seconds(120)))
+      << files_below(leftover) << " files left while the later run waits";
+  write_file(release, "go");
+  EXPECT_EQ(waiting.finish().exit_code, 0u);
+  EXPECT_EQ(onefile.unpack_directories(), std::vector<std::wstring>{L"onefile_keep"});
+  EXPECT_EQ(records_below(temp), std::vector<std::wstring>{});
+  EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
 }
 
 // Each start sweeps for 30 ms at most: on a loaded machine one start may leave part of a folder
