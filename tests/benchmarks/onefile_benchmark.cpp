@@ -6,6 +6,8 @@
 //   onefile_benchmark [runs] check           the cache's start-up check of 20,000 entries beside
 //                                            the listings it makes, made alone
 //   onefile_benchmark [runs] files           one file's creation and removal, on one thread and two
+//   onefile_benchmark [runs] leftovers [EXE] the sweep of killed runs' leftovers; EXE, a launcher
+//                                            of another build, is run in turn with this one
 //   onefile_benchmark --host DLL ARGS...     (internal) loads DLL and calls its run_code
 // Phases are split at the same events for both: the process that runs the application is
 // created, run_code is entered, the whole run has ended.
@@ -29,6 +31,7 @@
 #include "payload/application_kind.h"
 #include "payload/unpack_writer.h"
 #include "platform/files.h"
+#include "tests/benchmarks/leftover_sweep.h"
 #include "tests/benchmarks/plain_baselines.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
@@ -614,6 +617,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (only == L"program") {
     measure_program(runs);
+    return 0;
+  }
+  if (only == L"leftovers") {
+    measure_leftover_sweep(runs, argc > 3 ? argv[3] : L"");
     return 0;
   }
   std::printf("Plain: a decode-and-write loop, a process that loads the library, a FindFirstFileExW /\n"
