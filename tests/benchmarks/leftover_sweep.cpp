@@ -112,7 +112,7 @@ bool is_present(const std::wstring& path) { return GetFileAttributesW(path.c_str
 
 }  // namespace
 
-void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher) {
+void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher, bool paired_only) {
   std::printf("Leftovers of killed runs; load average at the start %s\n", load_average().c_str());
   TemporaryDirectory root;
   const std::wstring temp = root / L"temp";
@@ -127,6 +127,7 @@ void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher) {
 
   // From the start of a later run that waits until it is released, to the leftover gone.
   for (const int files : {2'000, 20'000}) {
+    if (paired_only) break;
     std::vector<double> gone_after;
     for (int run = 0; run < runs; ++run) {
       const std::wstring leftover = temp + L"\\" + leftover_name(launcher);
@@ -144,7 +145,7 @@ void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher) {
 
   // A run that ends at once, with and without a large leftover to sweep: what stopping the sweep
   // adds to its end. In turn, each first every other round.
-  {
+  if (!paired_only) {
     const std::wstring leftover = temp + L"\\" + leftover_name(launcher);
     testing::make_recorded_leftover(leftover, 20'000);
     const std::size_t before = testing::files_below(leftover);

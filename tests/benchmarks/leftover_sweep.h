@@ -8,7 +8,8 @@
 namespace osvari::benchmark {
 
 // `runs` rounds of each measurement. `baseline_launcher`, when given, is a launcher built from
-// another revision, run in turn with this build's on the same payload.
-void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher);
+// another revision, run in turn with this build's on the same payload; with `paired_only`, that
+// is all that is measured.
+void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher, bool paired_only);
 
 }  // namespace osvari::benchmark

@@ -8,6 +8,7 @@
 //   onefile_benchmark [runs] files           one file's creation and removal, on one thread and two
 //   onefile_benchmark [runs] leftovers [EXE] the sweep of killed runs' leftovers; EXE, a launcher
 //                                            of another build, is run in turn with this one
+//   onefile_benchmark [runs] paired EXE      only the whole run of this build's launcher and EXE
 //   onefile_benchmark --host DLL ARGS...     (internal) loads DLL and calls its run_code
 // Phases are split at the same events for both: the process that runs the application is
 // created, run_code is entered, the whole run has ended.
@@ -619,8 +620,8 @@ int wmain(int argc, wchar_t** argv) {
     measure_program(runs);
     return 0;
   }
-  if (only == L"leftovers") {
-    measure_leftover_sweep(runs, argc > 3 ? argv[3] : L"");
+  if (only == L"leftovers" || only == L"paired") {
+    measure_leftover_sweep(runs, argc > 3 ? argv[3] : L"", only == L"paired");
     return 0;
   }
   std::printf("Plain: a decode-and-write loop, a process that loads the library, a FindFirstFileExW /\n"
