@@ -13,6 +13,7 @@
 #include "tests/support/executable_resources.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
+#include "tests/support/sacrificial_area.h"
 #include "tests/support/system_text.h"
 #include "tools/pack/attached_data/attached_data_format.h"
 
@@ -34,12 +35,13 @@ std::string hex_units(std::wstring_view text) {
 }
 
 // A onefile executable made by the Windows osvari-pack from a program and its files, in a
-// folder with a TEMP of its own.
+// folder with a TEMP of its own, a canary beside it and a sacrificial current directory.
 class PackedProgram {
  public:
   PackedProgram(const std::wstring& program, const std::vector<std::wstring>& options = {},
                 const std::vector<std::pair<std::wstring, std::string>>& data = {}) {
     std::filesystem::create_directories(temp_directory());
+    area_.add_canary(folder_.path() / L"canary.txt");
     std::vector<std::wstring> arguments = {L"--quiet", L"--level", L"1", L"--launcher", quoted(built_launcher_path())};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.insert(arguments.end(), {L"--output", quoted(executable()), quoted(program)});
@@ -64,7 +66,9 @@ class PackedProgram {
     add_private_temp(options);
     return run_process(executable(), command_line, options);
   }
-  [[nodiscard]] bool left_nothing() const { return std::filesystem::is_empty(temp_directory()); }
+  [[nodiscard]] bool left_nothing() const {
+    return std::filesystem::is_empty(temp_directory()) && area_.harmed_canaries().empty();
+  }
 
  private:
   void add_private_temp(ProcessOptions& options) const {
@@ -72,6 +76,7 @@ class PackedProgram {
     options.environment.insert(options.environment.begin(), {{L"TEMP", temp}, {L"TMP", temp}});
   }
 
+  SacrificialArea area_;
   TemporaryDirectory folder_;
   ProcessResult pack_result_;
 };
