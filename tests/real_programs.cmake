@@ -64,5 +64,7 @@ add_test(NAME end_to_end_windowed_real_program
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/end_to_end/windowed_real_program_test.sh ${CMAKE_CROSSCOMPILING_EMULATOR}
           ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/puttygen-onefile.exe "PuTTY Key Generator"
           ${CMAKE_CURRENT_BINARY_DIR}/windowed_real_program)
+# Alone: beside the Wine tests that take consoles and send console events, its window was seen
+# to miss its close.
 set_tests_properties(end_to_end_windowed_real_program PROPERTIES
-  ENVIRONMENT "${OSVARI_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine_prefix)
+  ENVIRONMENT "${OSVARI_TEST_ENVIRONMENT}" FIXTURES_REQUIRED wine_prefix RUN_SERIAL TRUE)
