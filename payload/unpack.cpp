@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "base/bounded_wide_string.h"
 #include "base/error_reporting.h"
@@ -10,6 +11,7 @@
 #include "paths/known_directories.h"
 #include "payload/attached_data_reader.h"
 #include "payload/entry_name.h"
+#include "payload/entry_name_set.h"
 #include "payload/unpack_pipeline.h"
 #include "platform/processes.h"
 
@@ -83,6 +85,17 @@ bool pass_on_entry_contents(UnpackPipeline& pipeline, std::uint64_t size, std::u
   return true;
 }
 
+// A name that Windows takes for an earlier entry's file, or for a folder on its path (or the
+// other way round), would have two writers at one file, or the later entry in another's place.
+UnpackFailure claim_entry_name(EntryNameSet& names, std::uint64_t entry) {
+  try {
+    if (names.add(name.view())) return UnpackFailure::at(UnpackFailure::Kind::repeated_name, entry);
+  } catch (const std::bad_alloc&) {
+    return UnpackFailure::at(UnpackFailure::Kind::out_of_memory, entry);
+  }
+  return {};
+}
+
 bool join_target_path(std::wstring_view directory, std::wstring_view entry_name) {
   target_path.clear();
   return target_path.append(directory) && target_path.append(L'\\') && target_path.append(entry_name);
@@ -91,6 +104,7 @@ bool join_target_path(std::wstring_view directory, std::wstring_view entry_name)
 // The walk over the entries on the decoding thread. Every failure is returned rather than
 // reported, so that the writers are joined first and the earliest failure is the one reported.
 UnpackFailure walk_entries(RoleKind role, const UnpackPlan* plan, UnpackPipeline* pipeline) {
+  EntryNameSet names;
   for (std::uint64_t index = 0;; ++index) {
     if (UnpackFailure failure = read_entry_name(index); failure.failed()) return failure;
     if (name.empty()) {
@@ -101,6 +115,7 @@ UnpackFailure walk_entries(RoleKind role, const UnpackPlan* plan, UnpackPipeline
       return decode_failure(index);
     }
     if (!is_safe_entry_name(name.view())) return UnpackFailure::at(UnpackFailure::Kind::unsafe_name, index);
+    if (UnpackFailure failure = claim_entry_name(names, index); failure.failed()) return failure;
     if (!join_target_path(unpack_directory().view(), name.view())) {
       return limit_failure(index, "a target path does not fit in 4096 code units");
     }
@@ -139,6 +154,10 @@ WriteQueue& process_write_queue() {
       fatal_error("Error, couldn't decode attached data.");
     case UnpackFailure::Kind::unsafe_name:
       fatal_error("Error, unsafe file name in attached data.");
+    case UnpackFailure::Kind::repeated_name:
+      fatal_error("Error, repeated file name in attached data.");
+    case UnpackFailure::Kind::out_of_memory:
+      fatal_error("Error, couldn't allocate memory.");
     case UnpackFailure::Kind::internal_limit:
       fail_internal_limit(failure.what);
     case UnpackFailure::Kind::open:

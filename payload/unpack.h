@@ -24,7 +24,9 @@ struct UnpackPlan {
 // threads create and write the files. Child: reads only the first name and records the main library
 // path. Ends the process on any failure, with the message of the first failing entry, once the
 // writing thread has ended; with "Error, couldn't decode attached data." when the entries
-// differ from the plan's index.
+// differ from the plan's index. A name that Windows takes for an earlier entry's file or for a
+// folder on its path (or whose path holds an earlier file) ends the run with "Error, repeated
+// file name in attached data." before any writer sees that entry.
 void unpack_files(RoleKind role, const UnpackPlan* plan = nullptr);
 
 // unpack_files over a queue and a file system of the caller's choosing, with one writer thread

@@ -12,6 +12,8 @@ struct UnpackFailure {
     none,
     decode,          // "Error, couldn't decode attached data."
     unsafe_name,     // "Error, unsafe file name in attached data."
+    repeated_name,   // "Error, repeated file name in attached data."
+    out_of_memory,   // "Error, couldn't allocate memory."
     internal_limit,  // `what` did not fit
     open,            // "Error, failed to open '<path>' for writing."
     write,           // "Error, couldn't unpack file to target path." with `code`

@@ -218,6 +218,16 @@ std::vector<TestEntry> six_files() {
   return entries;
 }
 
+// Two entries that Windows takes for one file, or one for a folder on the other's path, with a
+// filler between them. The first of a 900 KiB and a 100 KiB copy of one name fills most of a
+// block and the filler starts the next, so the copies would go to two writers at once.
+std::vector<TestEntry> with_a_repeat(std::u16string first, std::u16string repeated) {
+  return {{u"main.dll", varied_bytes(1000, 1)},
+          {std::move(first), varied_bytes(900 * 1024, 2)},
+          {u"filler.bin", varied_bytes(300 * 1024, 3)},
+          {std::move(repeated), varied_bytes(100 * 1024, 4)}};
+}
+
 constexpr std::size_t any_count = 0;
 
 struct PipelineCase {
@@ -238,7 +248,25 @@ std::vector<PipelineCase> pipeline_cases() {
   const std::string in_last_name = damaged_after(prefix_length(3) + 6);
   const std::string in_big_contents = damaged_after(prefix_length(2) + 2 + 2 * 7 + 8 + 2 * 1048576);
   const std::string six = attached_data_for(six_files());
+  const auto repeat_case = [](const char* title, std::u16string first, std::u16string repeated,
+                              std::vector<std::wstring> whole, std::vector<std::wstring> never_created) {
+    std::vector<TestEntry> entries = with_a_repeat(std::move(first), std::move(repeated));
+    std::string attached = attached_data_for(entries);
+    return PipelineCase{title, std::move(entries), std::move(attached), {}, Kind::repeated_name, 3,
+                        std::move(whole), std::move(never_created)};
+  };
   return {
+      // The repeated entry never reaches a writer: the earlier copy is the only one created.
+      repeat_case("a name again is refused before a writer sees it", u"same.bin", u"same.bin",
+                  {L"main.dll", L"same.bin", L"filler.bin"}, {}),
+      repeat_case("a name again in another letter case", u"Same.bin", u"SAME.BIN",
+                  {L"main.dll", L"Same.bin", L"filler.bin"}, {L"SAME.BIN"}),
+      repeat_case("a name again in another letter case beyond ASCII", u"\u00e9t\u00e9\\\u0436.txt",
+                  u"\u00c9T\u00c9\\\u0416.TXT", {L"main.dll", L"\u0436.txt", L"filler.bin"}, {L"\u0416.TXT"}),
+      repeat_case("a file, then a folder of that name", u"a", u"A\\b", {L"main.dll", L"a", L"filler.bin"}, {L"b"}),
+      repeat_case("a folder, then a file of that name", u"a\\b", u"a", {L"main.dll", L"b", L"filler.bin"}, {L"a"}),
+      repeat_case("a deeper file below a file", u"a\\b", u"a\\B\\c\\d", {L"main.dll", L"b", L"filler.bin"},
+                  {L"d"}),
       {"every entry, in order", four_entries(), intact, {}, Kind::none, 0,
        {L"main.dll", L"small.txt", L"big.bin", L"last.txt"}, {}},
       {"the last entry cannot be created", four_entries(), intact, fails_to_create({L"last.txt"}), Kind::open, 3,
@@ -309,9 +337,10 @@ TEST_P(Pipeline, ReportsTheFailureASerialUnpackingMeetsFirst) {
 
   std::map<std::wstring, std::string> expected;
   std::map<std::wstring, std::size_t> place;
+  // A name's first entry is the one written.
   for (const TestEntry& entry : test.entries) {
-    place[last_component(entry.name)] = place.size();
-    expected[last_component(entry.name)] = entry.contents;
+    place.try_emplace(last_component(entry.name), place.size());
+    expected.try_emplace(last_component(entry.name), entry.contents);
   }
   // Each file is created once, and each writer takes its files in stream order.
   std::map<WriterId, std::size_t> last_place;
@@ -347,6 +376,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, Pipeline, ::testing::ValuesIn(pipeline_runs()),
                            }
                            return name + "_" + std::to_string(info.param.writers) + "writers";
                          });
+
+// A cache fill or repair checks the names as a plain unpacking does, whichever entries it writes.
+TEST(PipelineRepeatedNames, AreRefusedAgainstACacheIndexWhateverIsRewritten) {
+  const std::vector<TestEntry> entries = with_a_repeat(u"same.bin", u"SAME.bin");
+  const std::string attached = cached_attached_data_for(entries);
+  std::vector<CacheIndexEntry> index;
+  for (const TestEntry& entry : entries) {
+    index.push_back({std::wstring(entry.name.begin(), entry.name.end()), entry.contents.size()});
+  }
+  const std::vector<bool> all(entries.size(), true);
+  const std::vector<bool> first_two = {true, true, false, false};
+  const std::vector<bool> none(entries.size(), false);
+  for (const std::vector<bool>* rewrite : {static_cast<const std::vector<bool>*>(nullptr), &all, &first_two, &none}) {
+    ASSERT_TRUE(unpack_directory().assign(L"C:\\scripted"));
+    open_attached_data(as_resource(attached));
+    WriteQueue queue;
+    ScriptedWriters writers(Script{}, queue, 2);
+    const UnpackPlan plan{index, rewrite};
+    const UnpackFailure failure = unpack_entries(RoleKind::parent, &plan, queue, writers.pointers);
+    close_attached_data();
+    EXPECT_EQ(failure.kind, Kind::repeated_name);
+    EXPECT_EQ(failure.entry, 3u);
+    for (const FileRecord& file : writers.disk.files) EXPECT_NE(file.name, L"SAME.bin") << "the repeat was created";
+  }
+}
 
 UnpackFailure failure_of(Kind kind, std::uint64_t entry) { return UnpackFailure::at(kind, entry); }
 

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <cstddef>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "payload/entry_name_set.h"
 
 namespace osvari::pack {
 
@@ -35,8 +36,7 @@ class EntryNameCollisions {
 
  private:
   std::vector<std::u16string> names_;
-  std::map<std::u16string, std::size_t> files_;    // folded name, entry
-  std::map<std::u16string, std::size_t> folders_;  // folded folder, first entry below it
+  EntryNameSet seen_;
 };
 
 }  // namespace osvari::pack

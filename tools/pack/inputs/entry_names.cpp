@@ -1,6 +1,7 @@
 #include "tools/pack/inputs/entry_names.h"
 
 #include "payload/entry_name.h"
+#include "payload/entry_name_case.h"
 #include "tools/pack/pack_error.h"
 
 namespace osvari::pack {
@@ -75,36 +76,9 @@ std::string utf16_to_utf8(std::u16string_view text) {
   return result;
 }
 
-namespace {
-
-char16_t upper_case_unit(char16_t unit) {
-  const auto shifted = [unit](int by) { return static_cast<char16_t>(unit - by); };
-  // Pairs of capital (even) and small (odd) letter, or the other way round.
-  const auto pair = [unit](bool capital_is_even) {
-    return static_cast<char16_t>((unit % 2 == 0) == capital_is_even ? unit : unit - 1);
-  };
-  if (unit >= u'a' && unit <= u'z') return shifted(0x20);
-  if (unit < 0xE0) return unit;
-  if (unit <= 0xFE) return unit == 0xF7 ? unit : shifted(0x20);  // U+00F7 is the division sign
-  if (unit == 0xFF) return 0x178;
-  if (unit >= 0x100 && unit <= 0x137) return pair(true);
-  if (unit >= 0x139 && unit <= 0x148) return pair(false);
-  if (unit >= 0x14A && unit <= 0x177) return pair(true);
-  if (unit >= 0x179 && unit <= 0x17E) return pair(false);
-  if (unit >= 0x3B1 && unit <= 0x3CB) return unit == 0x3C2 ? char16_t{0x3A3} : shifted(0x20);  // final sigma
-  if (unit >= 0x430 && unit <= 0x44F) return shifted(0x20);
-  if (unit >= 0x450 && unit <= 0x45F) return shifted(0x50);
-  if (unit >= 0x460 && unit <= 0x481) return pair(true);
-  if (unit >= 0x48A && unit <= 0x4BF) return pair(true);
-  if (unit >= 0xFF41 && unit <= 0xFF5A) return shifted(0x20);
-  return unit;
-}
-
-}  // namespace
-
 std::u16string fold_letter_case(std::u16string_view name) {
-  std::u16string folded(name);
-  for (char16_t& unit : folded) unit = upper_case_unit(unit);
+  std::u16string folded;
+  fold_entry_name(name, folded);
   return folded;
 }
 

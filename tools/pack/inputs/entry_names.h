@@ -21,9 +21,9 @@ std::string utf16_to_utf8(std::u16string_view text);
 // empty when it can.
 std::string name_component_problem(std::u16string_view component);
 
-// `name` as Windows compares file names: letters of the Latin-1, Latin Extended-A, Greek and
-// Cyrillic blocks and of the fullwidth forms turned to upper case, one code unit at a time.
-// Letters outside those blocks stay as they are.
+// `name` as Windows compares file names, by the launcher's own rule (fold_entry_name): letters
+// of the Latin-1, Latin Extended-A, Greek and Cyrillic blocks and of the fullwidth forms turned
+// to upper case, one code unit at a time. Letters outside those blocks stay as they are.
 std::u16string fold_letter_case(std::u16string_view name);
 
 // Whether `name` ends in ".dll" in any letter case, as a name the loader takes for a DLL.
