@@ -15,7 +15,7 @@ std::uint32_t own_module_file_name(wchar_t* buffer, std::uint32_t capacity) {
 std::uint32_t get_temp_path(wchar_t* buffer, std::uint32_t capacity) { return GetTempPathW(capacity, buffer); }
 
 UniqueFileHandle create_file_for_writing(const wchar_t* path) {
-  return UniqueFileHandle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr));
+  return UniqueFileHandle(CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr));
 }
 
 bool write_file(RawHandle file, const void* data, std::uint32_t length, std::uint32_t& written) {

@@ -17,7 +17,9 @@ std::uint32_t own_module_file_name(wchar_t* buffer, std::uint32_t capacity);
 // GetTempPathW into `buffer`; the result as the system gives it.
 std::uint32_t get_temp_path(wchar_t* buffer, std::uint32_t capacity);
 
-// CreateFileW(GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_ALWAYS): creates or truncates.
+// CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS): creates or truncates. No other
+// writer may open the file while the handle is open, nor this call succeed while another holds
+// it for writing (last_error() 32): two writers at one file fail instead of mixing their bytes.
 UniqueFileHandle create_file_for_writing(const wchar_t* path);
 // One WriteFile call; false on failure, with last_error() telling why.
 bool write_file(RawHandle file, const void* data, std::uint32_t length, std::uint32_t& written);

@@ -5,6 +5,7 @@
 
 #include "base/shared_state.h"
 #include "payload/attached_data_reader.h"
+#include "payload/unpack_writer.h"
 #include "platform/win32.h"
 #include "tests/support/payload_builder.h"
 #include "tests/support/temporary_directory.h"
@@ -47,6 +48,24 @@ TEST_F(Unpacking, WritesEveryEntryBelowTheUnpackDirectory) {
     std::wstring name(entry.name.begin(), entry.name.end());
     EXPECT_EQ(read_file(target_ / name), entry.contents) << std::filesystem::path(name).string();
   }
+}
+
+// Two writers at one file, should any repeat get past the name check, fail instead of mixing:
+// the file stays open to one writer alone.
+TEST_F(Unpacking, AFileBeingUnpackedCannotBeOpenedByAnotherWriter) {
+  const std::span<UnpackTargets* const> writers = system_unpack_targets();
+  ASSERT_GE(writers.size(), 2u);
+  std::filesystem::create_directories(target_);
+  const std::wstring path = (target_ / L"shared.bin").wstring();
+  ASSERT_TRUE(writers[0]->create(path.c_str()));
+  EXPECT_FALSE(writers[1]->create(path.c_str()));
+  EXPECT_EQ(writers[1]->error_code(), 32u);  // ERROR_SHARING_VIOLATION
+  const std::string contents = "written by the first writer alone";
+  EXPECT_TRUE(writers[0]->write(reinterpret_cast<const unsigned char*>(contents.data()),
+                                static_cast<std::uint32_t>(contents.size())));
+  writers[0]->close();
+  writers[1]->close();
+  EXPECT_EQ(read_file(path), contents);
 }
 
 TEST_F(Unpacking, ReplacesAFileThatAlreadyExists) {
