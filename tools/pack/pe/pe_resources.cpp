@@ -52,11 +52,14 @@ class DirectoryReader {
   }
   std::uint32_t u32(std::uint64_t offset) const { return u16(offset) | (u16(offset + 2) << 16); }
 
-  ResourceKey key(std::uint32_t field) const {
+  // Entries may share a name, and directories with no data below them copy it on every visit
+  // too: each copy counts against the budget before it is made.
+  ResourceKey key(std::uint32_t field) {
     if ((field & high_bit) == 0) return resource_id(field);
     const std::uint64_t offset = field & ~high_bit;
     const std::uint32_t length = u16(offset);
     if (length == 0) throw ImageFormatError("a resource has an empty name");
+    spend(2 * std::uint64_t{length});
     ResourceKey result;
     for (std::uint32_t i = 0; i < length; ++i) result.text.push_back(static_cast<char16_t>(u16(offset + 2 + 2 * i)));
     return result;
@@ -83,13 +86,17 @@ class DirectoryReader {
       if (!data) throw ImageFormatError("a resource's data lies outside the file");
       // Every leaf gets its own copy of its keys and data; entries that share them must not
       // make that more than the file holds.
-      const std::uint64_t copied = data->size() + 2 * (keys[0].text.size() + keys[1].text.size() + keys[2].text.size());
-      if (copied > bytes_left_) {
-        throw ImageFormatError("the resource directory lists more data than the file holds (entries share their bytes)");
-      }
-      bytes_left_ -= copied;
+      spend(data->size() + 2 * (keys[0].text.size() + keys[1].text.size() + keys[2].text.size()));
       resources_.push_back({keys[0], keys[1], keys[2], std::string(*data), u32(target + 8)});
     }
+  }
+
+  // Everything copied out of the file, keys and data, comes out of one budget: the file's size.
+  void spend(std::uint64_t bytes) {
+    if (bytes > bytes_left_) {
+      throw ImageFormatError("the resource directory lists more data than the file holds (entries share their bytes)");
+    }
+    bytes_left_ -= bytes;
   }
 
   std::string_view directory_;

@@ -67,8 +67,9 @@ using ImageBytesAt = std::function<std::optional<std::string_view>(std::uint32_t
 
 // Reads the three-level tree whose root directory begins `directory` (the section's bytes from
 // there to the section's end). Throws ImageFormatError for anything out of bounds or malformed,
-// and when the copies of names and data would exceed `byte_limit` bytes (the file's size), so
-// that many entries pointing at one large blob cannot make memory grow past it.
+// and when the copies of names and data, at every level and on every visit, would exceed
+// `byte_limit` bytes (the file's size), so that many entries pointing at one large blob or one
+// long name cannot make memory or time grow past what the file holds.
 ResourceTable read_resource_directory(std::string_view directory, const ImageBytesAt& bytes_at,
                                       std::uint64_t byte_limit);
 

@@ -170,6 +170,14 @@ TEST_F(Inspection, ReadsAHostileResourceTreeInMemoryBoundedByTheFileSize) {
     EXPECT_NE(run.errors.find("lists more data than the file holds"), std::string::npos) << run.errors;
     EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
   }
+  // 430 KiB of directories whose 50,000 entries share one name of 20,000 code units and lead to
+  // no data: copied on every visit, that name would make 2 GB of copies. It is refused at once.
+  write_file(folder / "names.exe", build_executable_image({.resources = [](std::uint32_t) {
+                                     return resources_sharing_one_name(50'000, 20'000);
+                                   }}));
+  const PackRun names = run_pack({"--list", (folder / "names.exe").string()}, false, folder / "cwd", {}, limit);
+  EXPECT_EQ(names.exit_code, 1);
+  EXPECT_NE(names.errors.find("lists more data than the file holds"), std::string::npos) << names.errors;
   // The same tree with one leaf is read, under the same limit: its resource 27 holds the blob.
   write_file(folder / "one.exe", build_executable_image({.resources = [](std::uint32_t rva) {
                                    return resources_sharing_one_blob(rva, 1, 4 << 20);

@@ -176,6 +176,9 @@ TEST(PeResources, RefusesMalformedDirectories) {
          return s;
        }(),
        "more data than the file holds"},
+      // No leaf at all: the names are copied on the way down, and that counts too.
+      {"directories sharing one long name with no data below", testing::resources_sharing_one_name(100, 2000),
+       "more data than the file holds"},
       {"a name of length zero",
        [&] {
          std::string s = good;
@@ -195,6 +198,8 @@ TEST(PeResources, RefusesMalformedDirectories) {
     }
   }
   EXPECT_EQ(read_section(shared_directories(3)).resources().size(), 9u) << "a small shared tree is still read";
+  EXPECT_EQ(read_section(testing::resources_sharing_one_name(2, 10)).resources().size(), 0u)
+      << "names copied less than the file holds are read";
   EXPECT_EQ(read_section(testing::resources_sharing_one_blob(section_rva, 1, 1000)).resources()[0].data,
             std::string(1000, 'B'));
 }

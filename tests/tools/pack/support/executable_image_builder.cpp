@@ -53,6 +53,20 @@ std::string resources_sharing_one_blob(std::uint32_t rva, std::uint16_t leaves, 
   return section;
 }
 
+std::string resources_sharing_one_name(std::uint16_t types, std::uint16_t name_length) {
+  const std::size_t empty_directory = 16 + 8 * std::size_t{types};
+  const std::size_t name = empty_directory + 16;
+  std::string section(name + 2 + 2 * std::size_t{name_length}, 'n');
+  section.replace(0, name, name, '\0');
+  put_u16(section, 12, types);
+  for (std::size_t i = 0; i < types; ++i) {
+    put_u32(section, 16 + 8 * i, 0x80000000 | static_cast<std::uint32_t>(name));
+    put_u32(section, 20 + 8 * i, 0x80000000 | static_cast<std::uint32_t>(empty_directory));
+  }
+  put_u16(section, name, name_length);
+  return section;
+}
+
 std::string build_executable_image(const ExecutableSpec& spec) {
   std::string image(spec.size_of_headers, '\0');
   image[0] = 'M';

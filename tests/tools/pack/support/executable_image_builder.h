@@ -44,6 +44,11 @@ std::function<std::string(std::uint32_t)> resources_of(const pack::ResourceTable
 // entries, every one pointing at the same data description of `blob_size` bytes.
 std::string resources_sharing_one_blob(std::uint32_t rva, std::uint16_t leaves, std::size_t blob_size);
 
+// A hostile resource section with no data at all: the root's `types` entries are all named by one
+// string of `name_length` code units and lead to one empty directory, so a reader that copies
+// each entry's name copies types * name_length code units out of a few bytes.
+std::string resources_sharing_one_name(std::uint16_t types, std::uint16_t name_length);
+
 std::uint16_t read_u16(std::string_view bytes, std::size_t offset);
 std::uint32_t read_u32(std::string_view bytes, std::size_t offset);
 
