@@ -30,10 +30,6 @@ UniqueFileHandle create_new_file(const wchar_t* path) {
                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
 }
 
-bool move_replacing(const wchar_t* from, const wchar_t* to) {
-  return MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
-}
-
 CreateDirectoryResult create_directory(const wchar_t* path) {
   if (CreateDirectoryW(path, nullptr)) return CreateDirectoryResult::created;
   return GetLastError() == ERROR_ALREADY_EXISTS ? CreateDirectoryResult::already_exists
@@ -99,6 +95,14 @@ bool handle_reaches_inside_parent(RawHandle entry, const wchar_t* path) {
   if (expected.empty()) return false;
   if (!expected.ends_with(L'\\')) expected += L'\\';
   expected += whole.substr(separator + 1);
+  return names_equal(expected, volume_relative_name(entry));
+}
+
+bool handle_reaches_child(RawHandle entry, RawHandle parent, std::wstring_view name) {
+  std::wstring expected = volume_relative_name(parent);
+  if (expected.empty()) return false;
+  if (!expected.ends_with(L'\\')) expected += L'\\';
+  expected += name;
   return names_equal(expected, volume_relative_name(entry));
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/unique_handle.h"
@@ -27,9 +28,6 @@ bool write_file(RawHandle file, const void* data, std::uint32_t length, std::uin
 // anew. Fails (last_error() 80) when anything is at `path`, a link or a dangling link included,
 // so nothing is ever written through a name someone else placed.
 UniqueFileHandle create_new_file(const wchar_t* path);
-// MoveFileExW with MOVEFILE_REPLACE_EXISTING: a file or a link to a file at `to` is replaced
-// by `from` itself, never written through.
-bool move_replacing(const wchar_t* from, const wchar_t* to);
 
 enum class CreateDirectoryResult { created, already_exists, failed };
 CreateDirectoryResult create_directory(const wchar_t* path);  // CreateDirectoryW
@@ -59,6 +57,8 @@ bool handle_reaches(RawHandle entry, const wchar_t* path);
 // True when `entry` reaches the entry named like the last component of `path` inside the
 // directory that `path`'s parent reaches (links on the way to that parent are followed).
 bool handle_reaches_inside_parent(RawHandle entry, const wchar_t* path);
+// True when `entry` reaches the entry `name` inside the directory that `parent` reaches.
+bool handle_reaches_child(RawHandle entry, RawHandle parent, std::wstring_view name);
 // The attributes the handle reports; no value when it cannot tell.
 std::optional<std::uint32_t> handle_attributes(RawHandle entry);
 bool set_handle_attributes(RawHandle entry, std::uint32_t attributes);

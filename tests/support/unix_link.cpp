@@ -7,6 +7,8 @@ namespace {
 
 std::wstring widened(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+}  // namespace
+
 void run_unix_program(const wchar_t* program, std::wstring command_line) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -19,6 +21,8 @@ void run_unix_program(const wchar_t* program, std::wstring command_line) {
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
 }
+
+namespace {
 
 // The Unix program may still run when its Wine handle is signalled: wait for its effect.
 bool wait_until_present(const std::wstring& path, bool present) {

@@ -6,6 +6,10 @@
 
 namespace osvari::testing {
 
+// Runs `program` (a Unix program by its path on drive Z:) with `command_line` and waits until
+// Wine reports it ended; what it did may show a moment later.
+void run_unix_program(const wchar_t* program, std::wstring command_line);
+
 // The Unix path Wine maps a Windows path to; empty when it cannot tell.
 std::string unix_path_of(const std::wstring& windows_path);
 

@@ -1,10 +1,13 @@
 // Writes entries below one folder and nowhere else: names are split at '\' and '/' (as Windows
-// reads them), no link met on the way is followed, and each file appears complete under its name.
+// reads them), every folder on the way is held open as itself while its file is made (a link met
+// on the way is never followed), and each file appears complete under its name.
 #pragma once
 
 #include <filesystem>
 #include <memory>
 #include <string_view>
+
+#include "tools/pack/output_files/held_folder.h"
 
 namespace osvari::pack {
 
@@ -12,6 +15,8 @@ class ExtractionFolder {
  public:
   // Creates `directory` when missing. Throws PackError (bad input) when it cannot.
   explicit ExtractionFolder(const std::filesystem::path& directory);
+  // Extraction below `root`, held already; `directory` names it in messages.
+  ExtractionFolder(const std::filesystem::path& directory, std::unique_ptr<HeldFolder> root);
   ~ExtractionFolder();
   ExtractionFolder(const ExtractionFolder&) = delete;
   ExtractionFolder& operator=(const ExtractionFolder&) = delete;
