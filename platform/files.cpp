@@ -25,11 +25,6 @@ bool write_file(RawHandle file, const void* data, std::uint32_t length, std::uin
   return ok != FALSE;
 }
 
-UniqueFileHandle create_new_file(const wchar_t* path) {
-  return UniqueFileHandle(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
 CreateDirectoryResult create_directory(const wchar_t* path) {
   if (CreateDirectoryW(path, nullptr)) return CreateDirectoryResult::created;
   return GetLastError() == ERROR_ALREADY_EXISTS ? CreateDirectoryResult::already_exists

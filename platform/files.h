@@ -24,10 +24,6 @@ std::uint32_t get_temp_path(wchar_t* buffer, std::uint32_t capacity);
 UniqueFileHandle create_file_for_writing(const wchar_t* path);
 // One WriteFile call; false on failure, with last_error() telling why.
 bool write_file(RawHandle file, const void* data, std::uint32_t length, std::uint32_t& written);
-// CreateFileW(GENERIC_WRITE, no sharing, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT): a file made
-// anew. Fails (last_error() 80) when anything is at `path`, a link or a dangling link included,
-// so nothing is ever written through a name someone else placed.
-UniqueFileHandle create_new_file(const wchar_t* path);
 
 enum class CreateDirectoryResult { created, already_exists, failed };
 CreateDirectoryResult create_directory(const wchar_t* path);  // CreateDirectoryW

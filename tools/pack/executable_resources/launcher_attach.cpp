@@ -27,19 +27,6 @@ std::string read_whole_file(const fs::path& path, const std::string& what) {
 
 std::u16string utf16_of(const std::string& text) { return utf8_to_utf16(text).value_or(u""); }
 
-// Whoever may read the program may run it. A file system that keeps no such bit (or refuses
-// to change it) leaves it as it is: Windows and Wine never look at it.
-void allow_execution(const fs::path& file) {
-  std::error_code error;
-  const fs::perms current = fs::status(file, error).permissions();
-  if (error) return;
-  fs::perms execute = fs::perms::none;
-  if ((current & fs::perms::owner_read) != fs::perms::none) execute |= fs::perms::owner_exec;
-  if ((current & fs::perms::group_read) != fs::perms::none) execute |= fs::perms::group_exec;
-  if ((current & fs::perms::others_read) != fs::perms::none) execute |= fs::perms::others_exec;
-  fs::permissions(file, execute, fs::perm_options::add, error);
-}
-
 // The program's icons (every group and every image, so the groups' references hold) and its
 // version information.
 struct ProgramLook {
@@ -149,8 +136,8 @@ std::vector<std::string> write_launcher_with_attached_data(PeEditor launcher, co
   }
   PendingOutput pending(output);
   pending.write(image);
-  pending.close();
-  allow_execution(pending.temporary_path());
+  // Whoever may read the program may run it.
+  pending.allow_execution();
   pending.commit();
 
   std::vector<std::string> notes;

@@ -1,7 +1,6 @@
 #include "tools/pack/output_files/pending_output.h"
 
 #include <string>
-#include <system_error>
 
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
@@ -14,28 +13,43 @@ constexpr int temporary_name_attempts = 100;
 // "<target>.osvari-pack-partial", then "-2", "-3", ... while something else has the name: what
 // is there may be another's file or a link, and is neither written nor removed.
 std::filesystem::path temporary_name(const std::filesystem::path& target, int attempt) {
-  std::filesystem::path name = target;
+  std::filesystem::path name = target.filename();
   name += ".osvari-pack-partial";
-  if (attempt > 1) name += "-" + std::to_string(attempt);
+  if (attempt > 1) {
+    name += "-";
+    name += std::to_string(attempt);
+  }
   return name;
+}
+
+std::unique_ptr<HeldFolder> folder_of(const std::filesystem::path& target) {
+  FolderStep held = hold_folder(target.has_parent_path() ? target.parent_path() : std::filesystem::path("."));
+  if (!held.folder) fail_bad_input("cannot create " + display_path(target) + ": " + held.problem);
+  return std::move(held.folder);
 }
 
 }  // namespace
 
-PendingOutput::PendingOutput(std::filesystem::path target) : target_(std::move(target)) {
+PendingOutput::PendingOutput(std::filesystem::path target) : PendingOutput(target, folder_of(target)) {}
+
+PendingOutput::PendingOutput(std::filesystem::path target, std::unique_ptr<HeldFolder> folder)
+    : target_(std::move(target)), folder_(std::move(folder)) {
   const std::string what_fails = "cannot create " + display_path(target_);
-  for (int attempt = 1; attempt <= temporary_name_attempts && !file_; ++attempt) {
-    temporary_ = temporary_name(target_, attempt);
-    file_ = NewFile::create(temporary_, what_fails);
+  for (int attempt = 1; attempt <= temporary_name_attempts; ++attempt) {
+    const std::filesystem::path name = temporary_name(target_, attempt);
+    FileStep step = folder_->create_file(name);
+    if (step.outcome == StepOutcome::done) {
+      file_ = std::move(step.file);
+      temporary_ = target_.parent_path() / name;
+      return;
+    }
+    if (step.outcome != StepOutcome::exists) fail_bad_input(what_fails + ": " + step.problem);
   }
-  if (!file_) fail_bad_input(what_fails + ": every temporary name beside it is taken");
+  fail_bad_input(what_fails + ": every temporary name beside it is taken");
 }
 
 PendingOutput::~PendingOutput() {
-  if (committed_) return;
-  file_.reset();
-  std::error_code ignored;
-  std::filesystem::remove(temporary_, ignored);
+  if (file_) folder_->discard(std::move(file_), temporary_.filename());
 }
 
 void PendingOutput::fail_writing(const std::string& problem) {
@@ -44,23 +58,20 @@ void PendingOutput::fail_writing(const std::string& problem) {
 
 void PendingOutput::write(std::string_view bytes) {
   std::string problem;
-  if (!file_ || !file_->write(bytes, problem)) fail_writing(problem.empty() ? "the file is closed" : problem);
+  if (!file_) fail_writing("the file is closed");
+  if (!file_->write(bytes, problem)) fail_writing(problem);
 }
 
-void PendingOutput::close() {
-  if (!file_) return;
-  std::string problem;
-  const bool closed = file_->close(problem);
-  file_.reset();
-  if (!closed) fail_writing(problem);
+void PendingOutput::allow_execution() {
+  if (file_) file_->allow_execution();
 }
 
 void PendingOutput::commit() {
-  close();
-  std::error_code error;
-  std::filesystem::rename(temporary_, target_, error);
-  if (error) fail_writing(error.message());
-  committed_ = true;
+  if (!file_) fail_writing("the file is closed");
+  std::string problem;
+  if (!folder_->put_in_place(std::move(file_), temporary_.filename(), target_.filename(), problem)) {
+    fail_writing(problem);
+  }
 }
 
 }  // namespace osvari::pack
