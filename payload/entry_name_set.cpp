@@ -2,11 +2,6 @@
 
 namespace osvari {
 
-void EntryNameSet::clear() {
-  claims_.clear();
-  entries_ = 0;
-}
-
 std::optional<EntryNameClash> EntryNameSet::add_folded() {
   const std::size_t entry = entries_++;
   const std::u16string_view name(folded_);

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -39,8 +38,6 @@ class EntryNameSet {
     fold_entry_name(name, folded_);
     return add_folded();
   }
-
-  void clear();
 
  private:
   struct Hash {

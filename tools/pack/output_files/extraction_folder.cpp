@@ -85,6 +85,7 @@ ExtractionFolder::~ExtractionFolder() { state_->abandon_file(); }
 
 void ExtractionFolder::begin(std::u16string_view name) {
   const std::vector<std::u16string> components = split_entry_name(name);
+  state_->abandon_file();
   state_->way.clear();
   for (std::size_t i = 0; i + 1 < components.size(); ++i) {
     HeldFolder& parent = state_->folder();
