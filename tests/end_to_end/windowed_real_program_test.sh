@@ -40,6 +40,12 @@ done
 [ -n "$xvfb_pid" ] || fail "no display for Xvfb: $(cat "$work/xvfb.log")"
 export DISPLAY=:$display
 
+# Wine's desktop process takes its display when the prefix's server starts: a server still running
+# from tests before this one has none, and the program could open no window. Wait for it to end.
+wineserver=$(dirname "$wine")/wineserver
+[ -x "$wineserver" ] || wineserver=wineserver
+timeout 120 "$wineserver" -w || fail "the Wine prefix's server did not end within 120 s"
+
 windows_path() { "$wine" winepath -w "$1" 2>/dev/null; }
 # The batch file waits for the windowed program and names its whole exit code.
 printf '@echo off\r\nset TEMP=%s\r\nset TMP=%s\r\nstart "" /wait "%s"\r\necho exit=%%ERRORLEVEL%%\r\n' \
