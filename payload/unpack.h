@@ -35,7 +35,8 @@ void unpack_files(RoleKind role, const UnpackPlan* plan = nullptr);
 UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& queue,
                              std::span<UnpackTargets* const> writers);
 
-// The first entry's target path; empty when the attached data held no entry.
+// The first entry's target path (the main library, or the program for program data); empty when
+// the attached data held no entry.
 const wchar_t* main_library_path();
 
 // Records the main library path as `directory` joined with `name`, without reading anything.

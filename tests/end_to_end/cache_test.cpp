@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "tests/support/console_interrupt.h"
+#include "tests/support/hex_units.h"
 #include "tests/support/leftovers.h"
 #include "tests/support/onefile_runner.h"
 #include "tests/support/sacrificial_area.h"
@@ -37,16 +38,6 @@ std::vector<TestEntry> application(const std::string& data = "packed", int extra
                        varied_bytes(4'000, static_cast<unsigned>(i + 2))});
   }
   return entries;
-}
-
-std::string hex_units(const std::wstring& text) {
-  std::string hex;
-  char unit[8];
-  for (const wchar_t code : text) {
-    std::snprintf(unit, sizeof unit, "%04x", static_cast<unsigned>(code));
-    hex += unit;
-  }
-  return hex;
 }
 
 bool is_present(const fs::path& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

@@ -11,6 +11,7 @@
 #include "platform/win32.h"
 #include "tests/support/console_interrupt.h"
 #include "tests/support/executable_resources.h"
+#include "tests/support/hex_units.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
 #include "tests/support/sacrificial_area.h"
@@ -23,16 +24,6 @@ namespace {
 std::wstring quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 std::wstring built(const std::wstring& file_name) { return build_output_directory() + L"\\" + file_name; }
-
-std::string hex_units(std::wstring_view text) {
-  std::string hex;
-  char unit[8];
-  for (const wchar_t code : text) {
-    std::snprintf(unit, sizeof unit, "%04x", static_cast<unsigned>(code));
-    hex += unit;
-  }
-  return hex;
-}
 
 // A onefile executable made by the Windows osvari-pack from a program and its files, in a
 // folder with a TEMP of its own, a canary beside it and a sacrificial current directory.

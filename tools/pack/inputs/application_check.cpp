@@ -29,7 +29,11 @@ CheckedApplication check_application(const std::filesystem::path& path) {
     return {ApplicationForm::program, program.subsystem == subsystem_console};
   }
   if (program.verdict != ProgramCheck::is_dll) {
-    fail_bad_input("'" + display_path(path) + "' " + std::string(program_check_description(program.verdict)));
+    std::string message = "'";
+    message += display_path(path);
+    message += "' ";
+    message += program_check_description(program.verdict);
+    fail_bad_input(message);
   }
   const DllEntryCheck library = check_dll_entry(*bytes);
   if (library == DllEntryCheck::dll_with_run_code) return {ApplicationForm::library, false};
