@@ -25,11 +25,22 @@ namespace fs = std::filesystem;
 
 std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
+struct RemovedAtEnd {
+  fs::path path;
+  ~RemovedAtEnd() {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+  }
+};
+
 TEST(PackExtract, WritesEveryEntryAndNeverEntersALinkPlantedInTheFolder) {
   // Below Z:\tmp, where a Unix link can be planted; the link's target and the current directory
   // are sacrificial folders with canaries, inside the test's own folder.
   const std::wstring name = L"osvari-extract-test-" + std::to_wstring(current_process_id());
   const fs::path base = L"Z:\\tmp\\" + name;
+  // Declared before the links, so it removes the test's folder after they are gone, also when an
+  // assertion ends the test early.
+  const RemovedAtEnd folder{base};
   const fs::path target = base / L"target";
   write_file(base / L"outside" / L"canary.txt", "outside canary");
   write_file(base / L"cwd" / L"canary.txt", "cwd canary");
@@ -69,9 +80,6 @@ TEST(PackExtract, WritesEveryEntryAndNeverEntersALinkPlantedInTheFolder) {
   EXPECT_EQ(read_file(target / L"nested" / L"b.txt"), "second");
   EXPECT_EQ(read_file(base / L"cwd" / L"canary.txt"), "cwd canary");
   EXPECT_EQ(std::distance(fs::directory_iterator(base / L"cwd"), fs::directory_iterator()), 1);
-
-  std::error_code ignored;
-  fs::remove_all(base, ignored);
 }
 
 // Runs `script` with the Unix shell, which acts on the file system as a local neighbour would,
@@ -92,6 +100,9 @@ bool is_present(const fs::path& path) { return file_attributes(path.c_str()).has
 TEST(PackExtract, AFolderSwappedForALinkBeforeAnyStepIsNeverWrittenThrough) {
   const std::wstring name = L"osvari-extract-swap-" + std::to_wstring(current_process_id());
   const fs::path base = L"Z:\\tmp\\" + name;
+  // Declared before the links, so it removes the test's folder after they are gone, also when an
+  // assertion ends the test early.
+  const RemovedAtEnd folder{base};
   const std::wstring unix_base = L"/tmp/" + name;
   const std::vector<std::u16string> names = {u"app.dll", u"nested\\a.txt", u"nested\\deeper\\b.txt"};
   const auto extract = [&](const StepHook& hook) {
