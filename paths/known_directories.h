@@ -53,6 +53,10 @@ class KnownDirectoryList {
 
   [[nodiscard]] const std::vector<std::wstring>& entries() const { return entries_; }
 
+  // Forgets every directory, as a new process starts: for a caller that unpacks again after
+  // removing what it unpacked.
+  void forget() { entries_.clear(); }
+
  private:
   void remember(const wchar_t* path);
 

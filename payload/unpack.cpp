@@ -181,8 +181,14 @@ UnpackFailure unpack_entries(RoleKind role, const UnpackPlan* plan, WriteQueue& 
   // A writer must never be the one to end the process: the list learns the profile
   // directory here, which may end the run.
   known_directories().prepare();
+  UnpackTimes* times = queue.times();
   UnpackPipeline pipeline(queue, writers);
-  const UnpackFailure decoder_failure = walk_entries(role, plan, &pipeline);
+  UnpackFailure decoder_failure;
+  {
+    const TimedSpan walking(times == nullptr ? nullptr : &times->decoder_walk);
+    decoder_failure = walk_entries(role, plan, &pipeline);
+  }
+  const TimedSpan finishing(times == nullptr ? nullptr : &times->finishing);
   return pipeline.finish(decoder_failure);
 }
 

@@ -24,7 +24,11 @@ class SystemUnpackTargets final : public UnpackTargets {
     const std::size_t last = directory_.view().find_last_of(L'\\');
     if (last == std::wstring_view::npos || last == 0) return;
     directory_.truncate(last);
-    const std::lock_guard turn(known_directories_turn);
+    std::unique_lock turn(known_directories_turn, std::try_to_lock);
+    if (!turn.owns_lock()) {
+      const TimedSpan waiting(turn_wait_);
+      turn.lock();
+    }
     ensure_directory_with_ancestors(directory_.c_str());
   }
   bool create(const wchar_t* target_path) override {
@@ -39,8 +43,10 @@ class SystemUnpackTargets final : public UnpackTargets {
   }
   std::uint32_t error_code() override { return last_error(); }
   void close() override { file_.reset(); }
+  void time_waits_for_others(std::int64_t* total) override { turn_wait_ = total; }
 
  private:
+  std::int64_t* turn_wait_ = nullptr;
   BoundedWideString<4096> directory_;
   UniqueFileHandle file_;
 };
@@ -51,7 +57,9 @@ UnpackFailure failure_at(UnpackFailure::Kind kind, const FilePiece& piece, Write
 }
 
 // The pieces of one block in order; the failure of the first one that fails.
-UnpackFailure write_block(const WriteBlock& block, WriteQueue& queue, UnpackTargets& targets, bool& stopped) {
+UnpackFailure write_block(const WriteBlock& block, WriteQueue& queue, UnpackTargets& targets, WriterTimes* times,
+                          bool& stopped) {
+  const auto timed = [times](std::int64_t WriterTimes::*figure) { return times == nullptr ? nullptr : &(times->*figure); };
   for (const FilePiece& piece : block.pieces) {
     if (queue.stop_requested()) {
       stopped = true;
@@ -61,21 +69,30 @@ UnpackFailure write_block(const WriteBlock& block, WriteQueue& queue, UnpackTarg
     // remaining entries are of no use.
     if (queue.failed_before(piece.entry)) return {};
     if (piece.opens) {
-      targets.make_parent_directory(block.path_of(piece));
+      {
+        const TimedSpan making(timed(&WriterTimes::directories));
+        targets.make_parent_directory(block.path_of(piece));
+      }
+      const TimedSpan creating(timed(&WriterTimes::creating));
       if (!targets.create(block.path_of(piece))) {
         UnpackFailure failure = failure_at(UnpackFailure::Kind::open, piece, queue);
         failure.path = block.path_of(piece);
         return failure;
       }
     }
-    if (piece.length > 0 &&
-        !targets.write(block.bytes.get() + piece.bytes_start, static_cast<std::uint32_t>(piece.length))) {
-      const std::uint32_t code = targets.error_code();
-      UnpackFailure failure = failure_at(UnpackFailure::Kind::write, piece, queue);
-      failure.code = code;
-      return failure;
+    if (piece.length > 0) {
+      const TimedSpan writing(timed(&WriterTimes::writing));
+      if (!targets.write(block.bytes.get() + piece.bytes_start, static_cast<std::uint32_t>(piece.length))) {
+        const std::uint32_t code = targets.error_code();
+        UnpackFailure failure = failure_at(UnpackFailure::Kind::write, piece, queue);
+        failure.code = code;
+        return failure;
+      }
     }
-    if (piece.closes) targets.close();
+    if (piece.closes) {
+      const TimedSpan closing(timed(&WriterTimes::closing));
+      targets.close();
+    }
   }
   return {};
 }
@@ -92,11 +109,16 @@ std::span<UnpackTargets* const> system_unpack_targets() {
   return writers;
 }
 
+std::unique_ptr<UnpackTargets> new_system_unpack_targets() { return std::make_unique<SystemUnpackTargets>(); }
+
 UnpackFailure write_blocks(WriteQueue& queue, UnpackTargets& targets, WriterId writer) {
+  WriterTimes* times = queue.writer_times(writer);
+  const TimedSpan alive(times == nullptr ? nullptr : &times->alive);
+  targets.time_waits_for_others(times == nullptr ? nullptr : &times->directory_turn);
   UnpackFailure failure;
   bool stopped = false;
   while (WriteBlock* block = queue.take_full(writer)) {
-    failure = write_block(*block, queue, targets, stopped);
+    failure = write_block(*block, queue, targets, times, stopped);
     queue.give_back(block);
     if (failure.failed() || stopped) break;
   }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "payload/unpack_failure.h"
@@ -24,6 +25,9 @@ class UnpackTargets {
   virtual bool write(const unsigned char* data, std::uint32_t length) = 0;
   virtual std::uint32_t error_code() = 0;
   virtual void close() = 0;
+  // Adds the time spent waiting for another writer's use of shared state to `*total` from now
+  // on (none: not measured).
+  virtual void time_waits_for_others(std::int64_t* total) { (void)total; }
 };
 
 // Creating a file waits on the system most of its time, so files created side by side cost less
@@ -33,6 +37,8 @@ inline constexpr std::size_t unpack_writer_count = 3;
 // The bindings that create and write real files (CreateFileW with CREATE_ALWAYS, WriteFile),
 // making directories through the known directory list, one per writer.
 std::span<UnpackTargets* const> system_unpack_targets();
+// One more such binding, for a caller that runs a number of writers of its own choosing.
+std::unique_ptr<UnpackTargets> new_system_unpack_targets();
 
 // One writer's loop: takes full blocks from `queue` until the input ends, a stop is requested
 // or a writer fails, which ends the loop with the file it was writing closed. After another

@@ -32,7 +32,10 @@ bool WriteQueue::reset() {
 
 WriteBlock* WriteQueue::take_empty() {
   std::unique_lock lock(mutex_);
-  changed_.wait(lock, [this] { return !empty_.empty() || writers_running_ == 0 || earliest_failure_ != no_failure; });
+  {
+    const TimedSpan waiting(times_ == nullptr ? nullptr : &times_->decoder_waiting_for_block);
+    changed_.wait(lock, [this] { return !empty_.empty() || writers_running_ == 0 || earliest_failure_ != no_failure; });
+  }
   if (writers_running_ == 0 || earliest_failure_ != no_failure) return nullptr;
   WriteBlock* block = empty_.front();
   empty_.pop_front();
@@ -59,10 +62,14 @@ void WriteQueue::close_input() {
 WriteBlock* WriteQueue::take_full(WriterId writer) {
   std::unique_lock lock(mutex_);
   const auto mine = [&] { return !full_.front()->continues_a_file() || holder_of_open_file_ == writer; };
-  changed_.wait(lock, [&] {
-    return (!full_.empty() && mine()) || (full_.empty() && input_closed_) || stop_ ||
-           earliest_failure_ != no_failure;
-  });
+  {
+    WriterTimes* times = writer_times(writer);
+    const TimedSpan waiting(times == nullptr ? nullptr : &times->waiting_for_block);
+    changed_.wait(lock, [&] {
+      return (!full_.empty() && mine()) || (full_.empty() && input_closed_) || stop_ ||
+             earliest_failure_ != no_failure;
+    });
+  }
   if (stop_ || earliest_failure_ != no_failure || full_.empty()) return nullptr;
   WriteBlock* block = full_.front();
   full_.pop_front();

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "payload/unpack_times.h"
+
 namespace osvari {
 
 inline constexpr std::size_t write_block_bytes = 1 << 20;
@@ -89,6 +91,14 @@ class WriteQueue {
   // Marks `count` writers as running; called before their threads start.
   void mark_writers_running(std::size_t count);
 
+  // Where the next unpackings' time goes is added to `times` (none: not measured); writers past
+  // the times' room are not measured.
+  void measure_times(UnpackTimes* times) { times_ = times; }
+  [[nodiscard]] UnpackTimes* times() const { return times_; }
+  [[nodiscard]] WriterTimes* writer_times(WriterId writer) const {
+    return times_ != nullptr && writer < times_->writers.size() ? &times_->writers[writer] : nullptr;
+  }
+
  private:
   static constexpr WriterId nobody = std::numeric_limits<WriterId>::max();
   static constexpr std::uint64_t no_failure = std::numeric_limits<std::uint64_t>::max();
@@ -103,6 +113,7 @@ class WriteQueue {
   WriterId holder_of_open_file_ = nobody;
   std::atomic<std::uint64_t> earliest_failure_{no_failure};
   std::atomic<bool> stop_{false};
+  UnpackTimes* times_ = nullptr;
 };
 
 }  // namespace osvari

@@ -5,7 +5,10 @@
 # "checksum" for the cost of the frame checksum (the large payload with and without it), or
 # "files" for one file's creation and removal (the launcher's handle-checked way beside
 # DeleteFileW), on one thread and on more, or "program" for a program packed as it is beside the
-# same files with the main library, and a cached program's start beside starting it directly.
+# same files with the main library, and a cached program's start beside starting it directly, or
+# "writers" for the launcher's unpack code with 1, 2, 3 and 4 writers on both payloads.
+# Each measurement prints every run, the spread, and the machine's load at its start and end; its
+# ratios are withheld when the load at its start is above the core count.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -14,4 +17,11 @@ cmake --build --preset windows --target onefile_benchmark
 build=build/windows
 export WINEDEBUG=-all WINEDLLOVERRIDES=winedbg.exe=d WINEPREFIX="$PWD/$build/wineprefix"
 [ -f "$WINEPREFIX/system.reg" ] || { wineboot --init >/dev/null 2>&1; wineserver -w; }
+# The build's own load fades from the one-minute average before anything is measured.
+cores=$(nproc)
+for _ in $(seq 24); do
+  awk -v cores="$cores" '{ exit !($1 > cores) }' /proc/loadavg || break
+  [ "${waited:-}" ] || { echo "waiting up to 2 minutes for the load ($(cut -d' ' -f1 /proc/loadavg)) to fall below $cores cores"; waited=1; }
+  sleep 5
+done
 wine "$build/bin/onefile_benchmark.exe" "$@"

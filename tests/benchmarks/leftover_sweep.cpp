@@ -9,6 +9,7 @@
 #include "platform/win32.h"
 
 #include "paths/extended_length_path.h"
+#include "tests/benchmarks/machine_load.h"
 #include "tests/benchmarks/plain_baselines.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/leftovers.h"
@@ -35,13 +36,6 @@ void print_spread(const char* what, const std::vector<double>& values) {
   const Spread s = spread_of(values);
   std::printf("  %-46s median %7.3f s   min %7.3f   max %7.3f   (%zu runs)\n", what, s.median, s.low, s.high,
               values.size());
-}
-
-std::string load_average() {
-  std::ifstream in("Z:\\proc\\loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one.empty() ? "(unknown)" : one + " " + five + " " + fifteen;
 }
 
 // A copy of `source` with `attached_data` as resource 27.
@@ -113,7 +107,8 @@ bool is_present(const std::wstring& path) { return GetFileAttributesW(path.c_str
 }  // namespace
 
 void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher, bool paired_only) {
-  std::printf("Leftovers of killed runs; load average at the start %s\n", load_average().c_str());
+  std::printf("Leftovers of killed runs\n");
+  note_load_at_start();
   TemporaryDirectory root;
   const std::wstring temp = root / L"temp";
   CreateDirectoryW(temp.c_str(), nullptr);
@@ -185,7 +180,7 @@ void measure_leftover_sweep(int runs, const std::wstring& baseline_launcher, boo
     for (std::size_t i = 0; i < ours.size(); ++i) differences.push_back(ours[i] - theirs[i]);
     print_spread("paired difference (this build - baseline)", differences);
   }
-  std::printf("  load average at the end %s\n\n", load_average().c_str());
+  note_load_at_end();
 }
 
 }  // namespace osvari::benchmark

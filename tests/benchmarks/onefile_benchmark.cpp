@@ -6,6 +6,7 @@
 //   onefile_benchmark [runs] check           the cache's start-up check of 20,000 entries beside
 //                                            the listings it makes, made alone
 //   onefile_benchmark [runs] files           one file's creation and removal, on one thread and two
+//   onefile_benchmark [runs] writers         the launcher's unpack code with 1 to 4 writers, both payloads
 //   onefile_benchmark [runs] leftovers [EXE] the sweep of killed runs' leftovers; EXE, a launcher
 //                                            of another build, is run in turn with this one
 //   onefile_benchmark [runs] paired EXE      only the whole run of this build's launcher and EXE
@@ -32,7 +33,9 @@
 #include "payload/application_kind.h"
 #include "payload/unpack_writer.h"
 #include "platform/files.h"
+#include "tests/benchmarks/in_process_unpack.h"
 #include "tests/benchmarks/leftover_sweep.h"
+#include "tests/benchmarks/machine_load.h"
 #include "tests/benchmarks/plain_baselines.h"
 #include "tests/support/launcher_copy.h"
 #include "tests/support/onefile_runner.h"
@@ -194,14 +197,33 @@ double median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
-// Each side's median and, behind it, the spread of its runs.
+// "ratio 0.93", or a dash while the machine's load makes ratios meaningless.
+std::string ratio_text(double ours, double theirs) {
+  char text[32];
+  if (!ratios_printed() || theirs <= 0) return "ratio     -";
+  std::snprintf(text, sizeof text, "ratio %5.2f", ours / theirs);
+  return text;
+}
+
+std::string every_run(const std::vector<double>& values) {
+  std::string text;
+  char value[24];
+  for (const double v : values) {
+    std::snprintf(value, sizeof value, " %.3f", v);
+    text += value;
+  }
+  return text;
+}
+
+// Each side's median and the spread of its runs, then every run's value.
 void print_row(const char* phase, const std::vector<double>& launcher, const std::vector<double>& plain) {
   const double ours = median(launcher);
   const double theirs = median(plain);
   const auto [ours_low, ours_high] = std::minmax_element(launcher.begin(), launcher.end());
   const auto [plain_low, plain_high] = std::minmax_element(plain.begin(), plain.end());
-  std::printf("  %-34s %8.3f s (%.3f-%.3f)   plain %8.3f s (%.3f-%.3f)   ratio %5.2f\n", phase, ours, *ours_low,
-              *ours_high, theirs, *plain_low, *plain_high, theirs > 0 ? ours / theirs : 0.0);
+  std::printf("  %-34s %8.3f s (%.3f-%.3f)   plain %8.3f s (%.3f-%.3f)   %s\n", phase, ours, *ours_low,
+              *ours_high, theirs, *plain_low, *plain_high, ratio_text(ours, theirs).c_str());
+  std::printf("  %-34s  runs:%s   plain:%s\n", "", every_run(launcher).c_str(), every_run(plain).c_str());
 }
 
 bool has_unpack_folder(const std::wstring& temp) {
@@ -242,7 +264,11 @@ void measure(const Payload& payload, int runs) {
   const std::wstring stamp_file = root / L"stamp.txt";
   const std::wstring plain_directory = root / L"plain";
 
+  std::printf("%s: %zu files, %.1f MiB decoded, %.1f MiB attached; median of %d runs\n", payload.title.c_str(),
+              payload.files, payload.decoded_bytes / 1048576.0, payload.attached_data.size() / 1048576.0, runs);
+  note_load_at_start();
   std::vector<double> unpack[2], start[2], removal[2], whole[2], decoding;
+  std::vector<TimedUnpack> in_process;
   std::size_t peak = 0;
   for (int i = 0; i < runs; ++i) {
     // Each goes first every other round: a run pays for the disk writes the one before it left.
@@ -254,6 +280,9 @@ void measure(const Payload& payload, int runs) {
     const std::uint64_t decode_start = system_time_now();
     decode_only(payload.attached_data);
     decoding.push_back(seconds_between(decode_start, system_time_now()));
+    const std::wstring in_process_directory = root / (L"in_process" + std::to_wstring(i));
+    in_process.push_back(unpack_in_process(payload.attached_data, in_process_directory, osvari::unpack_writer_count));
+    plain_remove(in_process_directory);
     peak = std::max(peak, ours.peak_working_set);
     int k = 0;
     for (const Run* run : {&ours, &plain}) {
@@ -264,8 +293,6 @@ void measure(const Payload& payload, int runs) {
       ++k;
     }
   }
-  std::printf("%s: %zu files, %.1f MiB decoded, %.1f MiB attached; median of %d runs\n", payload.title.c_str(),
-              payload.files, payload.decoded_bytes / 1048576.0, payload.attached_data.size() / 1048576.0, runs);
   print_row("unpack (start to app process)", unpack[0], unpack[1]);
   print_row("child start (to run_code)", start[0], start[1]);
   print_row("removal (run_code to end)", removal[0], removal[1]);
@@ -275,12 +302,49 @@ void measure(const Payload& payload, int runs) {
   // create and write the files on several.
   const double decode = median(decoding);
   const double files = std::max(0.0, median(unpack[1]) - decode);
-  std::printf("  where the time goes: decoding alone %.3f s; creating and writing the files on one thread\n"
-              "  %.3f s (plain unpack minus decoding, %.3f ms per file: CreateFileW, WriteFile, CloseHandle\n"
-              "  under Wine), which the launcher spreads over %zu writers while it decodes; removal %.3f ms\n"
-              "  per file\n\n",
+  std::printf("  where the plain unpack's time goes: decoding alone %.3f s; creating and writing the files on\n"
+              "  one thread %.3f s (plain unpack minus decoding, %.3f ms per file: CreateFileW, WriteFile,\n"
+              "  CloseHandle under Wine), which the launcher spreads over %zu writers while it decodes; the\n"
+              "  launcher's removal %.3f ms per file\n",
               decode, files, 1000.0 * files / payload.files, osvari::unpack_writer_count,
               1000.0 * median(removal[0]) / payload.files);
+  std::vector<double> in_process_seconds;
+  for (const TimedUnpack& run : in_process) in_process_seconds.push_back(run.seconds);
+  print_row("launcher's unpack code alone", in_process_seconds, unpack[1]);
+  print_where_the_time_goes(median_run(in_process));
+  note_load_at_end();
+}
+
+// The launcher's unpack code in this process with one to four writers, beside the plain serial
+// unpack, each round running every one in turn so that load changes fall on all of them.
+void measure_writers(const Payload& payload, int runs) {
+  constexpr std::size_t most_writers = 4;
+  TemporaryDirectory root;
+  std::printf("%s, the launcher's unpack code with 1 to %zu writers; median of %d runs\n", payload.title.c_str(),
+              most_writers, runs);
+  note_load_at_start();
+  std::vector<double> plain;
+  std::vector<TimedUnpack> unpacks[most_writers];
+  for (int i = 0; i < runs; ++i) {
+    const std::wstring plain_directory = root / (L"plain" + std::to_wstring(i));
+    const std::uint64_t start = system_time_now();
+    plain_unpack(payload.attached_data, plain_directory);
+    plain.push_back(seconds_between(start, system_time_now()));
+    plain_remove(plain_directory);
+    for (std::size_t writers = 1; writers <= most_writers; ++writers) {
+      const std::wstring directory = root / (L"w" + std::to_wstring(writers) + L"_" + std::to_wstring(i));
+      unpacks[writers - 1].push_back(unpack_in_process(payload.attached_data, directory, writers));
+      plain_remove(directory);
+    }
+  }
+  for (std::size_t writers = 1; writers <= most_writers; ++writers) {
+    std::vector<double> seconds;
+    for (const TimedUnpack& run : unpacks[writers - 1]) seconds.push_back(run.seconds);
+    const std::string phase = "unpack, " + std::to_string(writers) + (writers == 1 ? " writer" : " writers");
+    print_row(phase.c_str(), seconds, plain);
+  }
+  for (const std::vector<TimedUnpack>& runs_of_one : unpacks) print_where_the_time_goes(median_run(runs_of_one));
+  note_load_at_end();
 }
 
 // The whole run of the launcher on the same entries with and without the frame's checksum,
@@ -288,6 +352,7 @@ void measure(const Payload& payload, int runs) {
 // Runs alternate and swap their order each round: a run pays for the disk writes that the one
 // before it left behind, and load changes fall on both.
 void measure_checksum_cost(int runs) {
+  note_load_at_start();
   TemporaryDirectory root;
   const std::wstring temp = root / L"temp";
   CreateDirectoryW(temp.c_str(), nullptr);
@@ -311,10 +376,8 @@ void measure_checksum_cost(int runs) {
   }
   std::printf("1,900 files, 326 MiB: %.1f MiB attached with checksum, %.1f MiB without; median of %d runs\n",
               sizes[1] / 1048576.0, sizes[0] / 1048576.0, runs);
-  const double with = median(whole[1]);
-  const double without = median(whole[0]);
-  std::printf("  %-34s %8.3f s   without %8.3f s   ratio %5.2f\n", "whole run with checksum", with, without,
-              with / without);
+  print_row("whole run with checksum", whole[1], whole[0]);
+  note_load_at_end();
 }
 
 // An environment variable set for the length of one measurement.
@@ -339,6 +402,7 @@ class TemporaryVariable {
 // in a fresh folder as usual. The cached main library alone shows what the check itself costs.
 // Each round runs all four in turn, so load changes fall on every one.
 void measure_cache(const Payload& payload, int runs) {
+  note_load_at_start();
   TemporaryDirectory root;
   const std::wstring temp = root / L"temp";
   CreateDirectoryW(temp.c_str(), nullptr);
@@ -372,13 +436,15 @@ void measure_cache(const Payload& payload, int runs) {
   print_row("first run (fills the cache)", first, floor);
   print_row("later run (checks the cache)", later, floor);
   print_row("later run, main library alone", later_alone, floor);
-  std::printf("  check of %zu entries: %.3f s\n\n", payload.files, median(later) - median(later_alone));
+  std::printf("  check of %zu entries: %.3f s\n", payload.files, median(later) - median(later_alone));
+  note_load_at_end();
 }
 
 // The start-up check of a filled cache folder of 20,000 entries (in one folder, then spread
 // over 100), beside the same listings made alone; and the sealing a fill does (cached file time
 // and a flush per file), timed on its own over the same files.
 void measure_check(int runs) {
+  note_load_at_start();
   constexpr std::size_t entry_count = 20'000;
   for (const std::size_t folder_count : {std::size_t{1}, std::size_t{100}}) {
     TemporaryDirectory root;
@@ -436,9 +502,10 @@ void measure_check(int runs) {
                 folder_count, runs);
     std::printf("  baseline: the same listings (one per folder), made alone\n");
     print_row("check (listings included)", check, listing_alone);
-    std::printf("  sealing the %zu files once (cached time, flush each): %.3f s, %.2f ms per file\n\n", entry_count,
+    std::printf("  sealing the %zu files once (cached time, flush each): %.3f s, %.2f ms per file\n", entry_count,
                 seal, seal * 1000.0 / entry_count);
   }
+  note_load_at_end();
 }
 
 // What one file costs the system under the launcher's threads: its creation on one, two and
@@ -446,6 +513,7 @@ void measure_check(int runs) {
 // handle, marked for deletion) on one, two, three and five threads, beside DeleteFileW, over the same
 // number of small files in folders of 100: the floors under the unpack and removal ratios.
 void measure_file_costs(int runs) {
+  note_load_at_start();
   constexpr int file_count = 2000;
   constexpr int folder_count = file_count / 100;
   TemporaryDirectory root;
@@ -503,7 +571,7 @@ void measure_file_costs(int runs) {
     }
   }
   const auto row = [](const char* what, double ms, double baseline) {
-    std::printf("  %-42s %7.3f ms per file   ratio %5.2f\n", what, ms, ms / baseline);
+    std::printf("  %-42s %7.3f ms per file   %s\n", what, ms, ratio_text(ms, baseline).c_str());
   };
   std::printf("One file's cost, %d files of 4 KiB in folders of 100; median of %d runs\n", file_count, runs);
   std::printf("  baselines: CreateFileW, WriteFile, CloseHandle on one thread; DeleteFileW on one thread\n");
@@ -517,14 +585,16 @@ void measure_file_costs(int runs) {
   row("handle-checked delete, five threads", median(checked[3]), median(plain));
   std::printf("  (more threads gain only as far as the system takes requests for several files at once; the\n"
               "  checked delete opens the file itself, asks its name and marks it: four requests where\n"
-              "  DeleteFileW makes two; the unpack writes on %zu threads, the removal walk deletes on five)\n\n",
+              "  DeleteFileW makes two; the unpack writes on %zu threads, the removal walk deletes on five)\n",
               osvari::unpack_writer_count);
+  note_load_at_end();
 }
 
 // The same application packed as a program and as a main library, each run first in a fresh
 // folder beside the plain floor; then a cached program's start beside the program started
 // directly with CreateProcessW from a plain host. Each round runs every one in turn.
 void measure_program(int runs) {
+  note_load_at_start();
   const char* title = "1,900 files, 326 MiB (largest 163 MiB)";
   const Payload library = make_payload(title, 1900, 326u << 20, 163u << 20, 40);
   const Payload program = make_payload(title, 1900, 326u << 20, 163u << 20, 40, true, false, true);
@@ -573,7 +643,7 @@ void measure_program(int runs) {
   }
   std::printf("The program alone, later runs from the cache; plain: the same program started directly\n");
   print_row("cached program, start to end", cached_start, direct_start);
-  std::printf("\n");
+  note_load_at_end();
 }
 
 int host_library(int argc, wchar_t** argv) {
@@ -614,6 +684,11 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (only == L"files") {
     measure_file_costs(runs);
+    return 0;
+  }
+  if (only == L"writers") {
+    measure_writers(make_payload("1,900 files, 326 MiB (largest 163 MiB)", 1900, 326u << 20, 163u << 20, 40), runs);
+    measure_writers(make_payload("20,000 small files", 20000, 40u << 20, 1u << 20, 200), runs);
     return 0;
   }
   if (only == L"program") {

@@ -3,9 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "base/shared_state.h"
 #include "payload/attached_data_reader.h"
+#include "payload/unpack_times.h"
 #include "payload/unpack_writer.h"
+#include "payload/write_queue.h"
 #include "platform/win32.h"
 #include "tests/support/payload_builder.h"
 #include "tests/support/temporary_directory.h"
@@ -66,6 +70,61 @@ TEST_F(Unpacking, AFileBeingUnpackedCannotBeOpenedByAnotherWriter) {
   writers[0]->close();
   writers[1]->close();
   EXPECT_EQ(read_file(path), contents);
+}
+
+// Asked for, each thread's time is split into its waits and its kinds of work, which add up to
+// no more than the thread's whole time; not asked for, nothing is measured.
+TEST_F(Unpacking, AMeasuredUnpackingSplitsEachThreadsTimeAndAnUnmeasuredOneTouchesNoTimes) {
+  std::vector<TestEntry> entries = {{u"main.dll", "library"}, {u"large.bin", varied_bytes(3 << 20, 3)}};
+  for (int i = 0; i < 60; ++i) {
+    char path[32];
+    std::snprintf(path, sizeof path, "d%d\\f%d", i % 6, i);
+    const std::string_view name = path;
+    entries.push_back({std::u16string(name.begin(), name.end()), varied_bytes(5000, static_cast<unsigned>(i))});
+  }
+  const std::string attached = attached_data_for(entries);
+  const std::span<UnpackTargets* const> writers = system_unpack_targets();
+  WriteQueue queue;
+  UnpackTimes times;
+  queue.measure_times(&times);
+  use_unpack_directory(target_);
+  open(attached);
+  ASSERT_FALSE(unpack_entries(RoleKind::parent, nullptr, queue, writers).failed());
+  close_attached_data();
+
+  EXPECT_GT(times.decoder_walk, 0);
+  EXPECT_LE(times.decoder_waiting_for_block, times.decoder_walk);
+  std::int64_t created = 0, written = 0, closed = 0;
+  for (std::size_t w = 0; w < times.writers.size(); ++w) {
+    const WriterTimes& writer = times.writers[w];
+    if (w >= writers.size()) {
+      EXPECT_EQ(writer.alive, 0) << "writer " << w << " did not run";
+      continue;
+    }
+    EXPECT_GT(writer.alive, 0) << w;
+    EXPECT_LE(writer.waiting_for_block + writer.directories + writer.creating + writer.writing + writer.closing,
+              writer.alive) << w;
+    EXPECT_LE(writer.directory_turn, writer.directories) << w;
+    created += writer.creating;
+    written += writer.writing;
+    closed += writer.closing;
+  }
+  EXPECT_GT(created, 0);
+  EXPECT_GT(written, 0);
+  EXPECT_GT(closed, 0);
+
+  const UnpackTimes measured = times;
+  queue.measure_times(nullptr);
+  use_unpack_directory(root_.path() / L"again");
+  open(attached);
+  ASSERT_FALSE(unpack_entries(RoleKind::parent, nullptr, queue, writers).failed());
+  close_attached_data();
+  EXPECT_EQ(times.decoder_walk, measured.decoder_walk);
+  for (std::size_t w = 0; w < writers.size(); ++w) {
+    EXPECT_EQ(times.writers[w].alive, measured.writers[w].alive) << w;
+    EXPECT_EQ(times.writers[w].directory_turn, measured.writers[w].directory_turn) << w;
+  }
+  EXPECT_EQ(read_file(root_.path() / L"again" / L"large.bin"), entries[1].contents);
 }
 
 TEST_F(Unpacking, ReplacesAFileThatAlreadyExists) {
