@@ -89,17 +89,21 @@ void kill_process(std::uint32_t process_id, std::uint32_t exit_code, bool with_d
   for (const std::uint32_t child : children) kill_process(child, exit_code, true);
 }
 
-void kill_processes_of(const std::wstring& exe_name, std::uint32_t exit_code) {
+std::vector<std::uint32_t> processes_of(const std::wstring& exe_name) {
   std::vector<std::uint32_t> found;
   const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return;
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
     if (_wcsicmp(entry.szExeFile, exe_name.c_str()) == 0) found.push_back(entry.th32ProcessID);
   }
   CloseHandle(snapshot);
-  for (const std::uint32_t process_id : found) kill_process(process_id, exit_code, false);
+  return found;
+}
+
+void kill_processes_of(const std::wstring& exe_name, std::uint32_t exit_code) {
+  for (const std::uint32_t process_id : processes_of(exe_name)) kill_process(process_id, exit_code, false);
 }
 
 }  // namespace osvari::testing

@@ -37,7 +37,10 @@ std::size_t files_below(const std::filesystem::path& folder);
 // `with_descendants`, every process it started, and theirs.
 void kill_process(std::uint32_t process_id, std::uint32_t exit_code, bool with_descendants);
 
-// kill_process for every process of the executable named `exe_name` (no folder).
+// The ids of the running processes of the executable named `exe_name` (no folder).
+std::vector<std::uint32_t> processes_of(const std::wstring& exe_name);
+
+// kill_process for every process of processes_of(exe_name).
 void kill_processes_of(const std::wstring& exe_name, std::uint32_t exit_code);
 
 }  // namespace osvari::testing
