@@ -133,12 +133,13 @@ int run_pack(const std::vector<std::string>& arguments) {
     write_attached_data(
         entries, compression, [&](std::string_view bytes) { attached_data.append(bytes); }, input_read,
         options.cache, carries_program);
+    feedback.output_written(attached_data.size());
     const std::vector<std::string> notes =
         write_launcher_with_attached_data(std::move(launcher), output, std::move(attached_data));
     for (const std::string& note : notes) std::cerr << "osvari-pack: " << note << '\n';
     std::error_code error;
     const std::uintmax_t executable_size = fs::file_size(output, error);
-    if (!error) feedback.output_written(executable_size);
+    if (!error) feedback.executable_written(executable_size);
     return finish();
   }
   PendingOutput pending(output);

@@ -253,10 +253,10 @@ TEST_F(PackProgram, EndsWithOneSummaryLineUnlessQuiet) {
   const PackRun run = run_pack({"--attached-data-only", "--level", "3", "-o", output(), path("app.dll"), path("data")});
   EXPECT_EQ(run.exit_code, 0) << run.errors;
   EXPECT_EQ(run.output, "");
-  // Not a terminal: no progress, only "N entries, IN in, OUT out (RATIO%), TIME s".
+  // Not a terminal: no progress, only "N entries, IN in, OUT compressed (RATIO%), TIME s".
   const std::string input = pack::human_size(build_pe_image().size() + 4096);
   const std::string written = pack::human_size(fs::file_size(output()));
-  const std::string prefix = "osvari-pack: 3 entries, " + input + " in, " + written + " out (";
+  const std::string prefix = "osvari-pack: 3 entries, " + input + " in, " + written + " compressed (";
   EXPECT_TRUE(run.errors.starts_with(prefix)) << run.errors << "expected: " << prefix;
   EXPECT_TRUE(run.errors.ends_with(" s\n")) << run.errors;
   EXPECT_EQ(run.errors.find('\r'), std::string::npos);

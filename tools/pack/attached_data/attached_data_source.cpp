@@ -7,16 +7,20 @@
 #include "tools/pack/executable_resources/launcher_attach.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
+#include "tools/pack/read_failure.h"
 #include "tools/pack/pe/pe_reader.h"
 #include "tools/pack/pe/pe_resources.h"
 
 namespace osvari::pack {
 
 AttachedDataSource read_attached_data_of(const std::filesystem::path& file) {
+  std::error_code error;
+  // A folder opens as a stream of no bytes on POSIX.
+  if (std::filesystem::is_directory(file, error)) fail_cannot_read(file);
   std::ifstream stream(file, std::ios::binary);
   std::ostringstream contents;
   if (stream) contents << stream.rdbuf();
-  if (!stream || stream.bad()) fail_bad_input("cannot read " + display_path(file));
+  if (!stream || stream.bad()) fail_cannot_read(file);
   std::string bytes = std::move(contents).str();
 
   if (bytes.starts_with(attached_data_header)) return {file, std::move(bytes), false};

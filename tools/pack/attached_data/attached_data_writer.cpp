@@ -8,6 +8,7 @@
 #include "tools/pack/attached_data/cache_index_writer.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
+#include "tools/pack/read_failure.h"
 
 namespace osvari::pack {
 namespace {
@@ -17,14 +18,14 @@ constexpr std::size_t read_chunk_size = 1 << 20;
 void compress_file(const PackEntry& entry, FrameCompressor& compressor, std::vector<char>& chunk,
                    const std::function<void(std::uint64_t)>& input_read) {
   std::ifstream file(entry.source, std::ios::binary);
-  if (!file) fail_bad_input("cannot read " + display_path(entry.source));
+  if (!file) fail_cannot_read(entry.source);
   std::uint64_t remaining = entry.size;
   while (remaining > 0) {
     const std::size_t wanted = remaining < chunk.size() ? static_cast<std::size_t>(remaining) : chunk.size();
     file.read(chunk.data(), static_cast<std::streamsize>(wanted));
     const auto got = static_cast<std::size_t>(file.gcount());
     if (got != wanted) {
-      if (file.bad()) fail_bad_input("cannot read " + display_path(entry.source));
+      if (file.bad()) fail_cannot_read(entry.source);
       fail_bad_input("file became shorter while packing: " + display_path(entry.source));
     }
     compressor.write(std::string_view(chunk.data(), got));

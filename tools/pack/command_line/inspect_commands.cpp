@@ -88,7 +88,8 @@ void verify_attached_data(const std::filesystem::path& file, std::ostream& out) 
       << (summary.cache_id.empty() ? "" : ", cache index matches") << '\n';
 }
 
-void extract_attached_data(const std::filesystem::path& file, const std::filesystem::path& directory) {
+void extract_attached_data(const std::filesystem::path& file, const std::filesystem::path& directory,
+                           std::ostream& out) {
   const AttachedDataSource source = read_attached_data_of(file);
   verify_walk(source);
   ExtractionFolder folder(directory);
@@ -96,7 +97,10 @@ void extract_attached_data(const std::filesystem::path& file, const std::filesys
   handlers.begin = [&](std::u16string_view name, std::uint64_t) { folder.begin(name); };
   handlers.contents = [&](std::string_view bytes) { folder.write(bytes); };
   handlers.end = [&] { folder.finish(); };
-  walk_attached_data(source, handlers);
+  const WalkSummary summary = walk_attached_data(source, handlers);
+  out << "extracted " << summary.entries << (summary.entries == 1 ? " entry, " : " entries, ")
+      << summary.content_bytes << (summary.content_bytes == 1 ? " byte" : " bytes") << ", into "
+      << display_path(directory) << '\n';
 }
 
 int run_inspection(const PackOptions& options) {
@@ -109,7 +113,7 @@ int run_inspection(const PackOptions& options) {
       verify_attached_data(file, std::cout);
       break;
     case PackMode::extract:
-      extract_attached_data(file, path_from_argument(options.extract_directory));
+      extract_attached_data(file, path_from_argument(options.extract_directory), std::cout);
       break;
     case PackMode::pack:
       break;

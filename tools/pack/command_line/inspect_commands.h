@@ -15,8 +15,9 @@ void list_attached_data(const std::filesystem::path& file, std::ostream& out);
 void verify_attached_data(const std::filesystem::path& file, std::ostream& out);
 
 // Checks everything first, then writes every entry below `directory`, so bad data or an
-// unsafe name leaves nothing written.
-void extract_attached_data(const std::filesystem::path& file, const std::filesystem::path& directory);
+// unsafe name leaves nothing written; ends with one line: the entries, their bytes and the folder.
+void extract_attached_data(const std::filesystem::path& file, const std::filesystem::path& directory,
+                           std::ostream& out);
 
 // Each throws PackError (bad input) with one line naming the first problem.
 

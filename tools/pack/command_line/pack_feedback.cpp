@@ -33,11 +33,13 @@ std::string human_size(std::uint64_t bytes) {
 
 std::string summary_line(const PackFigures& figures) {
   const double ratio = figures.input_bytes == 0 ? 0
-                                                : 100.0 * static_cast<double>(figures.output_bytes) /
+                                                : 100.0 * static_cast<double>(figures.attached_data_bytes) /
                                                       static_cast<double>(figures.input_bytes);
-  return std::to_string(figures.entries) + (figures.entries == 1 ? " entry, " : " entries, ") +
-         human_size(figures.input_bytes) + " in, " + human_size(figures.output_bytes) + " out (" + one_decimal(ratio) +
-         "%), " + one_decimal(figures.seconds) + " s";
+  std::string line = std::to_string(figures.entries) + (figures.entries == 1 ? " entry, " : " entries, ") +
+                     human_size(figures.input_bytes) + " in, " + human_size(figures.attached_data_bytes) +
+                     " compressed (" + one_decimal(ratio) + "%), ";
+  if (figures.executable_bytes) line += "executable " + human_size(*figures.executable_bytes) + ", ";
+  return line + one_decimal(figures.seconds) + " s";
 }
 
 PackFeedback::PackFeedback(std::ostream& out, bool terminal, bool quiet, std::uint64_t entries,

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -12,11 +13,13 @@ namespace osvari::pack {
 struct PackFigures {
   std::uint64_t entries = 0;
   std::uint64_t input_bytes = 0;
-  std::uint64_t output_bytes = 0;
+  std::uint64_t attached_data_bytes = 0;
+  std::optional<std::uint64_t> executable_bytes;  // none when only the attached data is written
   double seconds = 0;
 };
 
-// "3 entries, 5.2 MiB in, 1.1 MiB out (21.2%), 0.8 s"
+// "3 entries, 5.2 MiB in, 1.1 MiB compressed (21.2%), executable 1.3 MiB, 0.8 s": the ratio is the
+// attached data's to its input alone, the launcher it travels in apart.
 std::string summary_line(const PackFigures& figures);
 
 // "512 bytes", "1.5 KiB", "326.4 MiB"
@@ -30,7 +33,8 @@ class PackFeedback {
   PackFeedback& operator=(const PackFeedback&) = delete;
 
   void input_read(std::uint64_t bytes);  // progress, shown only on a terminal
-  void output_written(std::uint64_t bytes) { figures_.output_bytes += bytes; }
+  void output_written(std::uint64_t bytes) { figures_.attached_data_bytes += bytes; }
+  void executable_written(std::uint64_t bytes) { figures_.executable_bytes = bytes; }
   void finish();  // clears the progress line and prints the summary
 
  private:

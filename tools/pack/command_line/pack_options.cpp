@@ -35,7 +35,7 @@ class UsageFormatter : public CLI::Formatter {
            "       osvari-pack --attached-data-only [--level N] [--threads N] [--cache] [--depfile FILE]\n"
            "                   [--quiet] --output FILE PROGRAM.exe|MAIN_LIBRARY.dll [FILE_OR_DIRECTORY...]\n"
            "       osvari-pack --list FILE | --verify FILE | --extract DIRECTORY FILE\n"
-           "       osvari-pack --version\n"
+           "       osvari-pack --version | -V\n"
            "\n"
            "Writes a onefile executable: a copy of the launcher carrying PROGRAM (an x86-64 Windows\n"
            "program, started as it is) or MAIN_LIBRARY (a DLL exporting run_code) first, then every\n"
@@ -176,7 +176,8 @@ std::string executable_option(const std::vector<std::string>& values, const std:
   const auto text = utf8_to_utf16(value);
   if (!text) fail_usage(name + " needs UTF-8 text");
   if (name == "--version" && !version_numbers(*text)) {
-    fail_usage("--version needs numbers from 0 to 65535, like 2.1.0, not \"" + value + "\"");
+    fail_usage("--version needs one to four numbers from 0 to 65535 separated by dots, like 2.1.0, not \"" + value +
+               "\"");
   }
   return value;
 }
@@ -223,7 +224,7 @@ std::string usage_text() {
 PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int hardware_threads) {
   PackOptions options;
   // Alone, --version asks for the tool's own; with a value it stays the executable's.
-  if (arguments.size() == 1 && arguments.front() == "--version") {
+  if (arguments.size() == 1 && (arguments.front() == "--version" || arguments.front() == "-V")) {
     options.tool_version = true;
     return options;
   }

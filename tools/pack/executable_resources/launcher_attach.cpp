@@ -9,6 +9,7 @@
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/output_files/pending_output.h"
 #include "tools/pack/pack_error.h"
+#include "tools/pack/read_failure.h"
 
 namespace osvari::pack {
 namespace {
@@ -21,7 +22,7 @@ std::string read_whole_file(const fs::path& path, const std::string& what) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream contents;
   contents << file.rdbuf();
-  if (!file) fail_bad_input("cannot read " + display_path(path));
+  if (!file) fail_cannot_read(path);
   return contents.str();
 }
 

@@ -50,20 +50,21 @@ std::u16string stem_of(std::u16string_view file_name) {
 std::optional<std::array<std::uint16_t, 4>> version_numbers(std::u16string_view text) {
   std::array<std::uint16_t, 4> numbers{};
   std::size_t found = 0;
-  for (std::size_t i = 0; i < text.size() && found < numbers.size();) {
-    if (text[i] < u'0' || text[i] > u'9') {
-      ++i;
-      continue;
-    }
+  std::size_t i = 0;
+  while (true) {
+    if (found == numbers.size()) return std::nullopt;
+    const std::size_t digits_start = i;
     std::uint32_t value = 0;
     for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
       value = value * 10 + (text[i] - u'0');
       if (value > 0xFFFF) return std::nullopt;
     }
+    if (i == digits_start) return std::nullopt;
     numbers[found++] = static_cast<std::uint16_t>(value);
+    if (i == text.size()) return numbers;
+    if (text[i] != u'.') return std::nullopt;
+    ++i;
   }
-  if (found == 0) return std::nullopt;
-  return numbers;
 }
 
 std::optional<std::string> build_version_resource(const VersionInformation& information) {

@@ -16,8 +16,8 @@ struct VersionInformation {
   std::u16string file_name;  // OriginalFilename; its stem is the InternalName
 };
 
-// The four numbers of the fixed part, from the first four runs of digits in `text`
-// ("2.1.0-rc3" gives 2.1.0.3); nothing when there is no digit or a number exceeds 65535.
+// The four numbers of the fixed part from one to four decimal numbers of 0 to 65535 separated by
+// dots ("2.1" gives 2.1.0.0); nothing for any other text ("2.1.0-rc3", "1..2", "1.2.3.4.5").
 std::optional<std::array<std::uint16_t, 4>> version_numbers(std::u16string_view text);
 
 // Each node of the block starts with its length in 16 bits.

@@ -1,29 +1,16 @@
 #include "tools/pack/inputs/application_check.h"
 
-#include <cerrno>
-#include <fstream>
-#include <system_error>
-
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
+#include "tools/pack/read_failure.h"
 #include "tools/pack/pe/dll_entry_check.h"
 #include "tools/pack/pe/program_check.h"
 
 namespace osvari::pack {
-namespace {
-
-[[noreturn]] void fail_unreadable(const std::filesystem::path& path) {
-  errno = 0;
-  const std::ifstream probe(path, std::ios::binary);
-  const int reason = errno != 0 ? errno : EIO;
-  fail_bad_input("cannot read " + display_path(path) + ": " + std::generic_category().message(reason));
-}
-
-}  // namespace
 
 CheckedApplication check_application(const std::filesystem::path& path) {
   const std::optional<ImageBytes> bytes = ImageBytes::from_file(path);
-  if (!bytes) fail_unreadable(path);
+  if (!bytes) fail_cannot_read(path);
   const ProgramImage program = check_program(*bytes);
   if (program.verdict == ProgramCheck::program) {
     return {ApplicationForm::program, program.subsystem == subsystem_console};

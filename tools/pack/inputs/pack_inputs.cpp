@@ -8,25 +8,22 @@
 #include "tools/pack/inputs/entry_name_collisions.h"
 #include "tools/pack/inputs/entry_names.h"
 #include "tools/pack/pack_error.h"
+#include "tools/pack/read_failure.h"
 
 namespace osvari::pack {
 namespace {
 
 namespace fs = std::filesystem;
 
-[[noreturn]] void fail_unreadable(const fs::path& path, const std::error_code& error) {
-  fail_bad_input("cannot read " + display_path(path) + ": " + error.message());
-}
-
 PackEntry make_entry(const std::vector<fs::path>& components, const fs::path& source) {
   PackEntry entry{make_entry_name(components, source), source, 0};
   std::error_code error;
   entry.size = fs::file_size(source, error);
-  if (error) fail_unreadable(source, error);
+  if (error) fail_cannot_read(source, error);
   // Opening now reports an unreadable file before any compression work.
   errno = 0;
   if (!std::ifstream(source, std::ios::binary)) {
-    fail_unreadable(source, errno != 0 ? std::error_code(errno, std::generic_category())
+    fail_cannot_read(source, errno != 0 ? std::error_code(errno, std::generic_category())
                                        : std::make_error_code(std::errc::io_error));
   }
   return entry;
@@ -35,7 +32,7 @@ PackEntry make_entry(const std::vector<fs::path>& components, const fs::path& so
 void add_directory(const fs::path& directory, std::vector<fs::path>& components, std::vector<PackEntry>& entries) {
   std::error_code error;
   fs::directory_iterator it(directory, error);
-  if (error) fail_unreadable(directory, error);
+  if (error) fail_cannot_read(directory, error);
   for (; it != fs::directory_iterator(); it.increment(error)) {
     const fs::directory_entry& item = *it;
     std::error_code ignored;  // an entry that cannot be asked about is neither kind, and is left out
@@ -47,7 +44,7 @@ void add_directory(const fs::path& directory, std::vector<fs::path>& components,
     }
     components.pop_back();
   }
-  if (error) fail_unreadable(directory, error);
+  if (error) fail_cannot_read(directory, error);
 }
 
 // Windows compares names without regard to letter case: two entries whose names differ only

@@ -307,6 +307,27 @@ TEST_F(Inspection, RefusesDamagedDataWithOneLineNamingTheProblem) {
   }
 }
 
+TEST_F(Inspection, NamesTheSystemsReasonForAFileItCannotRead) {
+  fs::create_directories(folder / "a folder");
+  const struct {
+    std::string file;
+    std::string reason;
+  } cases[] = {
+      {(folder / "missing.exe").string(), "No such file or directory"},
+      {(folder / "a folder").string(), "Is a directory"},
+  };
+  for (const auto& test : cases) {
+    for (const char* option : {"--list", "--verify"}) {
+      const PackRun run = run_pack({option, test.file});
+      EXPECT_EQ(run.exit_code, 1);
+      EXPECT_EQ(run.errors, "osvari-pack: cannot read " + test.file + ": " + test.reason + "\n") << option;
+    }
+    const PackRun extract = run_pack({"--extract", extracted(), test.file});
+    EXPECT_EQ(extract.errors, "osvari-pack: cannot read " + test.file + ": " + test.reason + "\n");
+    EXPECT_FALSE(fs::exists(extracted()));
+  }
+}
+
 TEST_F(Inspection, RefusesNamesTheLauncherWouldNotUnpackAndExtractsNothing) {
   const struct {
     const char* description;
@@ -398,7 +419,11 @@ TEST_F(Inspection, ExtractsEveryEntryByteForByteAndReplacesOlderFiles) {
   write_file(folder / "extracted/config.ini", "old contents");
   const PackRun run = inspect({"--extract", extracted()}, attached(decoded_stream(sample), true));
   EXPECT_EQ(run.exit_code, 0) << run.errors;
-  EXPECT_EQ(run.output + run.errors, "");
+  std::uint64_t bytes = 0;
+  for (const auto& entry : sample) bytes += entry.second.size();
+  EXPECT_EQ(run.output, "extracted " + std::to_string(sample.size()) + " entries, " + std::to_string(bytes) +
+                            " bytes, into " + extracted() + "\n");
+  EXPECT_EQ(run.errors, "");
   for (const auto& [name, contents] : sample) {
     std::string relative = pack::utf16_to_utf8(name);
     std::replace(relative.begin(), relative.end(), '\\', '/');

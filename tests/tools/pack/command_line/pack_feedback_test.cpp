@@ -21,10 +21,19 @@ TEST(PackFeedback, WritesSizesInBinaryUnitsWithOneDecimal) {
 }
 
 TEST(PackFeedback, SummarisesEntriesSizesRatioAndTime) {
-  EXPECT_EQ(summary_line({.entries = 1900, .input_bytes = 342255206, .output_bytes = 80740352, .seconds = 21.26}),
-            "1900 entries, 326.4 MiB in, 77.0 MiB out (23.6%), 21.3 s");
-  EXPECT_EQ(summary_line({.entries = 1, .input_bytes = 0, .output_bytes = 30, .seconds = 0}),
-            "1 entry, 0 bytes in, 30 bytes out (0.0%), 0.0 s");
+  const struct {
+    PackFigures figures;
+    const char* line;
+  } cases[] = {
+      {{.entries = 1900, .input_bytes = 342255206, .attached_data_bytes = 80740352, .seconds = 21.26},
+       "1900 entries, 326.4 MiB in, 77.0 MiB compressed (23.6%), 21.3 s"},
+      {{.entries = 1, .input_bytes = 0, .attached_data_bytes = 30, .seconds = 0},
+       "1 entry, 0 bytes in, 30 bytes compressed (0.0%), 0.0 s"},
+      // The launcher counts in the executable's size, never in the ratio.
+      {{.entries = 2, .input_bytes = 10240, .attached_data_bytes = 1024, .executable_bytes = 280064, .seconds = 0.04},
+       "2 entries, 10.0 KiB in, 1.0 KiB compressed (10.0%), executable 273.5 KiB, 0.0 s"},
+  };
+  for (const auto& test : cases) EXPECT_EQ(summary_line(test.figures), test.line);
 }
 
 TEST(PackFeedback, ShowsProgressOnlyOnATerminalAndNothingWhenQuiet) {
@@ -47,7 +56,7 @@ TEST(PackFeedback, ShowsProgressOnlyOnATerminalAndNothingWhenQuiet) {
     const std::string text = out.str();
     const std::string progress = "\rosvari-pack: packing 25% of 4.0 KiB\rosvari-pack: packing 100% of 4.0 KiB\r\033[K";
     EXPECT_EQ(text.starts_with(progress), test.progress) << text;
-    const std::string summary = "osvari-pack: 2 entries, 4.0 KiB in, 100 bytes out (2.4%), ";
+    const std::string summary = "osvari-pack: 2 entries, 4.0 KiB in, 100 bytes compressed (2.4%), ";
     EXPECT_EQ(text.find(summary) != std::string::npos, test.summary) << text;
     if (test.summary) {
       EXPECT_TRUE(text.ends_with(" s\n"));

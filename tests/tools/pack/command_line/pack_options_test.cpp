@@ -44,9 +44,36 @@ TEST(PackOptions, VersionAloneAsksForTheToolsOwn) {
   const PackOptions alone = parse_pack_arguments({"--version"}, 1);
   EXPECT_TRUE(alone.tool_version);
   EXPECT_EQ(alone.version, "");
+  EXPECT_TRUE(parse_pack_arguments({"-V"}, 1).tool_version);
   const PackOptions packing = parse_pack_arguments({"--version", "2.1", "-o", "o.exe", "a.dll"}, 1);
   EXPECT_FALSE(packing.tool_version);
   EXPECT_EQ(packing.version, "2.1");
+}
+
+TEST(PackOptions, VersionTakesOneToFourNumbersSeparatedByDots) {
+  const struct {
+    std::string text;
+    bool accepted;
+  } cases[] = {
+      {"3", true},         {"2.1", true},       {"2.1.0", true},     {"1.2.3.4", true},   {"65535.0.0.65535", true},
+      {"1.2.3.4.5", false}, {"1..2", false},     {"1.", false},       {".1", false},       {"2.1.0-rc1", false},
+      {"v2", false},        {"1.99999", false},  {"1.65536", false},  {"1 2", false},      {"1.2\n", false},
+  };
+  for (const auto& test : cases) {
+    const Arguments arguments{"app.dll", "-o", "o", "--launcher", "l", "--version", test.text};
+    if (test.accepted) {
+      EXPECT_EQ(parse_pack_arguments(arguments, 1).version, test.text);
+      continue;
+    }
+    try {
+      parse_pack_arguments(arguments, 1);
+      ADD_FAILURE() << "accepted --version " << test.text;
+    } catch (const PackError& error) {
+      EXPECT_EQ(error.what(), "--version needs one to four numbers from 0 to 65535 separated by dots, like 2.1.0, not \"" +
+                                  test.text + "\"");
+      EXPECT_EQ(error.exit_code, exit_usage) << test.text;
+    }
+  }
 }
 
 TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {
@@ -56,7 +83,7 @@ TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {
   EXPECT_EQ(plain.company + plain.product + plain.version, "");
 
   const PackOptions full = parse_pack_arguments({"--launcher", "l.exe", "--console", "--icon", "i.ico", "--company=C & Co",
-                                                 "--product", "Caf\xC3\xA9", "--version", "2.1.0-rc1", "--manifest=m.xml",
+                                                 "--product", "Caf\xC3\xA9", "--version", "2.1.0.7", "--manifest=m.xml",
                                                  "-o", "o.exe", "a.dll", "--console"},
                                                 1);
   EXPECT_TRUE(full.console);
@@ -64,7 +91,7 @@ TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {
   EXPECT_EQ(full.manifest, "m.xml");
   EXPECT_EQ(full.company, "C & Co");
   EXPECT_EQ(full.product, "Caf\xC3\xA9");
-  EXPECT_EQ(full.version, "2.1.0-rc1");
+  EXPECT_EQ(full.version, "2.1.0.7");
   EXPECT_EQ(full.main_library, "a.dll");
 }
 
@@ -129,8 +156,6 @@ TEST(PackOptions, RefusesBadCommandLines) {
       {{"app.dll", "-o", "o", "--launcher", "l", "--icon"}, "--icon needs a value"},
       {{"app.dll", "-o", "o", "--launcher", "l", "--product="}, "--product needs a value"},
       {{"app.dll", "-o", "o", "--launcher", "l", "--company", "bad \xFF"}, "--company needs UTF-8 text"},
-      {{"app.dll", "-o", "o", "--launcher", "l", "--version", "1.99999"},
-       "--version needs numbers from 0 to 65535, like 2.1.0, not \"1.99999\""},
       {{"app.dll", "-o", "o", "--depfile", "a", "--depfile", "b"}, "the depfile is given twice"},
       {{"app.dll", "-o", "o", "--depfile="}, "--depfile needs a file name"},
       {{"--list"}, "--list, --verify and --extract need exactly one exe or attached-data file"},

@@ -10,6 +10,7 @@
 #include "tests/tools/pack/support/pack_test_support.h"
 #include "tests/tools/pack/support/pe_image_builder.h"
 #include "tests/tools/pack/support/version_reader.h"
+#include "tools/pack/command_line/pack_feedback.h"
 #include "tools/pack/pe/pe_editor.h"
 
 namespace osvari::testing {
@@ -108,17 +109,17 @@ TEST_F(FinishedExecutable, AppliesEachOption) {
        }},
       {"console", {"--console"}, 3, [&](const pack::PeEditor& e) { launcher_icon_and_manifest(e); }},
       {"version information",
-       {"--company", "Example Ltd", "--product", "Caf\xC3\xA9 App", "--version", "2.1.0-rc3"},
+       {"--company", "Example Ltd", "--product", "Caf\xC3\xA9 App", "--version", "2.1.0.3"},
        2,
        [](const pack::PeEditor& executable) {
          const VersionBlock version = read_version_block(resource(executable, pack::resource_type_version, 1));
          EXPECT_EQ(version.strings, (Strings{{u"CompanyName", u"Example Ltd"},
                                              {u"FileDescription", u"Caf\u00E9 App"},
-                                             {u"FileVersion", u"2.1.0-rc3"},
+                                             {u"FileVersion", u"2.1.0.3"},
                                              {u"InternalName", u"My App"},
                                              {u"OriginalFilename", u"My App.exe"},
                                              {u"ProductName", u"Caf\u00E9 App"},
-                                             {u"ProductVersion", u"2.1.0-rc3"}}));
+                                             {u"ProductVersion", u"2.1.0.3"}}));
          EXPECT_EQ(version.file_version, (std::array<std::uint16_t, 4>{2, 1, 0, 3}));
        }},
       {"icon replaces every icon",
@@ -174,6 +175,19 @@ TEST_F(FinishedExecutable, GivesTheSameBytesForTheSameInputs) {
   EXPECT_TRUE(read_file(output()) == first);
 }
 
+TEST_F(FinishedExecutable, SummaryGivesTheAttachedDataAndTheExecutableApart) {
+  const PackRun run = run_pack({"--level", "3", "--launcher", path("launcher.exe"), "-o", output(), path("app.dll")});
+  ASSERT_EQ(run.exit_code, 0) << run.errors;
+  const pack::PeEditor executable(read_file(output()));
+  const std::string attached_data = resource(executable, pack::resource_type_rcdata, 27);
+  const std::string input = pack::human_size(build_pe_image().size());
+  const std::string expected = "osvari-pack: 1 entry, " + input + " in, " + pack::human_size(attached_data.size()) +
+                               " compressed (";
+  EXPECT_TRUE(run.errors.starts_with(expected)) << run.errors << "expected: " << expected;
+  EXPECT_NE(run.errors.find("%), executable " + pack::human_size(fs::file_size(output())) + ", "), std::string::npos)
+      << run.errors;
+}
+
 TEST_F(FinishedExecutable, DropsTheLaunchersSignatureAndSaysSo) {
   write_file(folder / "signed.exe", build_executable_image({.certificate = std::string(512, 'C')}));
   // Quiet drops the summary line, not the note.
@@ -223,21 +237,21 @@ TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
        [](const fs::path&) {},
        {"--version", "beta"},
        2,
-       "--version needs numbers from 0 to 65535"},
+       "--version needs one to four numbers from 0 to 65535"},
       {"a version number too large",
        [](const fs::path&) {},
        {"--version", "1.70000"},
        2,
-       "--version needs numbers from 0 to 65535"},
+       "--version needs one to four numbers from 0 to 65535"},
       {"an empty company", [](const fs::path&) {}, {"--company="}, 2, "--company needs a value"},
       {"a company name longer than the version resource holds",
        [](const fs::path&) {},
        {"--company", std::string(40000, 'c')},
        1,
        "the version information is too long"},
-      {"a version text longer than the version resource holds",
+      {"a product name longer than the version resource holds",
        [](const fs::path&) {},
-       {"--version", "1.2-" + std::string(20000, 'v')},
+       {"--product", std::string(20000, 'p')},
        1,
        "the version information is too long"},
   };

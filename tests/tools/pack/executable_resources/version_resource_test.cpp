@@ -18,13 +18,24 @@ TEST(VersionResource, ReadsTheFourNumbersOfAVersionText) {
     std::u16string text;
     std::optional<Numbers> expected;
   } cases[] = {
+      {u"7", Numbers{7, 0, 0, 0}},
+      {u"2.1", Numbers{2, 1, 0, 0}},
       {u"1.2.3", Numbers{1, 2, 3, 0}},
-      {u"2.1.0-rc3", Numbers{2, 1, 0, 3}},
-      {u"1.2.3.4.5", Numbers{1, 2, 3, 4}},
-      {u"v65535", Numbers{65535, 0, 0, 0}},
+      {u"1.2.3.4", Numbers{1, 2, 3, 4}},
+      {u"0.0.0.0", Numbers{0, 0, 0, 0}},
+      {u"65535.65535.65535.65535", Numbers{65535, 65535, 65535, 65535}},
       {u"2024.12.10", Numbers{2024, 12, 10, 0}},
+      {u"007.01", Numbers{7, 1, 0, 0}},
+      {u"1.2.3.4.5", std::nullopt},
+      {u"1..2", std::nullopt},
+      {u"1.2.", std::nullopt},
+      {u".1", std::nullopt},
+      {u"2.1.0-rc3", std::nullopt},
+      {u"v1", std::nullopt},
+      {u"1.2 ", std::nullopt},
+      {u"1,2", std::nullopt},
       {u"1.65536", std::nullopt},
-      {u"20241210", std::nullopt},
+      {u"99999999999999999999", std::nullopt},
       {u"beta", std::nullopt},
       {u"", std::nullopt},
   };
