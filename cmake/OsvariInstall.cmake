@@ -11,6 +11,9 @@ _osvari_host_pack_program(osvari_host_pack_program)
 install(PROGRAMS ${osvari_host_pack_program} DESTINATION bin)
 install(TARGETS osvari-pack RUNTIME DESTINATION bin)
 install(TARGETS osvari-launcher RUNTIME DESTINATION share/osvari-onefile)
+install(FILES tools/pack/share/osvari-pack.1 DESTINATION share/man/man1)
+# bash-completion loads a command's completion from a file named after the command.
+install(FILES tools/pack/share/osvari-pack.bash DESTINATION share/bash-completion/completions RENAME osvari-pack)
 
 # The launcher prebuilt, for the launchers that osvari_add_onefile makes per application: the
 # consumer compiles only its constants and its resources.

@@ -16,6 +16,7 @@ packages=(
   wine64 wine cmake ninja-build g++ pkg-config
   libzstd-dev zstd googletest libgtest-dev dpkg-dev
   libcli11-dev
+  man-db groff-base
   osslsigncode openssl
   clang-14 libclang-rt-14-dev
   xvfb xdotool imagemagick x11-utils

@@ -20,6 +20,12 @@ if [ -f "$source_dir/LICENSE" ] && [ ! -f "$prefix/share/doc/osvari-onefile/LICE
   fail "the install has no LICENSE"
 fi
 [ "$("$prefix/bin/osvari-pack" --version)" = "osvari-pack $version" ] || fail "osvari-pack --version is not $version"
+[ "$("$prefix/bin/osvari-pack" -V)" = "osvari-pack $version" ] || fail "osvari-pack -V is not $version"
+manual=$(MANWIDTH=80 man -l "$prefix/share/man/man1/osvari-pack.1" 2>&1)
+grep -q '^NAME' <<<"$manual" && grep -q -- '--extract DIR FILE' <<<"$manual" ||
+  fail "man -l does not render the installed manual page: $manual"
+bash -c 'source "$1" && complete -p osvari-pack' _ "$prefix/share/bash-completion/completions/osvari-pack" \
+  >/dev/null 2>&1 || fail "the installed bash completion does not complete osvari-pack"
 
 pack_and_run "$prefix/bin/osvari-pack" "$work/installed.exe" 7
 pack_and_run "$prefix/bin/osvari-pack.exe" "$work/installed-windows.exe" 8
