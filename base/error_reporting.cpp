@@ -82,6 +82,12 @@ void fatal_system_error(std::string_view message, std::uint32_t code) {
   exit_with_foreseen_failure();
 }
 
+void fatal_system_error(std::string_view message, std::uint32_t code, std::string_view next_line) {
+  report_system_error(message, code);
+  if (!next_line.empty()) write_line(stderr, std::string(next_line) + '\n');
+  exit_with_foreseen_failure();
+}
+
 void fatal_expand_error(std::wstring_view spec) {
   write_line(stderr, "Error, couldn't runtime expand spec '" + narrow_for_message(spec) + "'.\n");
   run_action_before_failure_exit();

@@ -19,6 +19,9 @@ void report_system_error(std::string_view message, std::uint32_t code);
 // report_system_error, then exit code 2.
 [[noreturn]] void fatal_system_error(std::string_view message, std::uint32_t code);
 
+// The same with `next_line`, when not empty, as one more line on standard error after the report.
+[[noreturn]] void fatal_system_error(std::string_view message, std::uint32_t code, std::string_view next_line);
+
 // "Error, couldn't runtime expand spec '%ls'.\n" on standard error, then abort.
 [[noreturn]] void fatal_expand_error(std::wstring_view spec);
 

@@ -333,4 +333,18 @@ bool set_directory_last_write_time(const wchar_t* path, std::uint64_t time) {
   return SetFileTime(directory, nullptr, nullptr, &stamp) != 0;
 }
 
+UniqueFileHandle open_for_reading(const wchar_t* path) {
+  return UniqueFileHandle(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::size_t read_file_at(RawHandle file, std::uint64_t offset, void* into, std::uint32_t length) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  DWORD read = 0;
+  if (!ReadFile(file, into, length, &read, &at)) return 0;
+  return read;
+}
+
 }  // namespace osvari

@@ -1,6 +1,7 @@
 // Files, directories and paths.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -137,5 +138,10 @@ UniqueFileHandle open_for_query(const wchar_t* path);
 std::optional<std::uint32_t> final_path_by_handle(RawHandle file, wchar_t* buffer, std::uint32_t capacity);
 // GetShortPathNameW; a null buffer with capacity 0 asks for the size needed.
 std::uint32_t short_path_name(const wchar_t* path, wchar_t* buffer, std::uint32_t capacity);
+
+// Opened for reading, sharing read, write and delete; invalid on failure.
+UniqueFileHandle open_for_reading(const wchar_t* path);
+// ReadFile at `offset`: the bytes read, 0 on failure or at the end.
+std::size_t read_file_at(RawHandle file, std::uint64_t offset, void* into, std::uint32_t length);
 
 }  // namespace osvari

@@ -19,6 +19,13 @@ void* load_library(const wchar_t* path) {
   return reinterpret_cast<void*>(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
+bool system_finds_library(const wchar_t* name) {
+  HMODULE module = LoadLibraryExW(name, nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (module == nullptr) return false;
+  FreeLibrary(module);
+  return true;
+}
+
 void* find_exported_function(void* module, const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }

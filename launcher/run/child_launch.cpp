@@ -5,6 +5,7 @@
 #include "launcher/finish/shutdown.h"
 #include "launcher/finish/sweep_while_waiting.h"
 #include "launcher/run/command_line.h"
+#include "payload/missing_import.h"
 #include "platform/files.h"
 #include "platform/processes.h"
 
@@ -32,8 +33,10 @@ const OwnModulePath& own_module_path() {
 namespace {
 
 // Starts `application` with child_command_line() and this process's standard handles, waits for
-// it, removes the unpack directory and returns the child's exit code.
-std::uint32_t start_and_wait(const wchar_t* application, const std::function<void()>& while_child_starts) {
+// it, removes the unpack directory and returns the child's exit code. `once_ended`, when given,
+// sees the exit code before the folder goes.
+std::uint32_t start_and_wait(const wchar_t* application, const std::function<void()>& while_child_starts,
+                             const std::function<void(std::uint32_t exit_code)>& once_ended = {}) {
   // Read now, so whatever this process received (console, files, pipes or nothing) goes on.
   const StandardHandles handles = standard_handles();
   UniqueHandle child = create_process(application, child_command_line().buffer(), handles);
@@ -53,6 +56,7 @@ std::uint32_t start_and_wait(const wchar_t* application, const std::function<voi
 
   take_child_process().reset();  // closes the handler's copy unless the handler already took it
   child.reset();
+  if (once_ended) once_ended(exit_code);
   cleanup_unpack_directory();
   return exit_code;
 }
@@ -79,9 +83,15 @@ std::uint32_t launch_program(const wchar_t* program_path, const std::function<vo
   build_program_child_command_line(program_path);
   // From here on a Ctrl-C is the program's to answer, also one that comes while it is created.
   mark_child_runs_program();
-  const std::uint32_t exit_code = start_and_wait(program_path, while_child_starts);
+  // The program's imports are read while its folder is still there.
+  std::string missing_import;
+  const std::uint32_t exit_code = start_and_wait(program_path, while_child_starts, [&](std::uint32_t ended_with) {
+    if (const std::optional<std::uint32_t> code = loader_failure_code(ended_with)) {
+      missing_import = missing_import_report(*code, program_path);
+    }
+  });
   if (const std::optional<std::uint32_t> code = loader_failure_code(exit_code)) {
-    fatal_system_error("Error, couldn't launch child", *code);
+    fatal_system_error("Error, couldn't launch child", *code, missing_import);
   }
   return exit_code;
 }

@@ -183,8 +183,10 @@ TEST(ProgramMode, AProgramTheLoaderCannotStartFailsAsALaunchAndLeavesNothing) {
       << missing_dll.pack_result().standard_error;
   const ProcessResult failed = missing_dll.run({});
   EXPECT_EQ(failed.exit_code, 2u) << failed.standard_output << failed.standard_error;
+  // The report stays as it was; the DLL the program imports and the folder lacks follows it.
   EXPECT_EQ(without_carriage_returns(failed.standard_error),
-            "Error, couldn't launch child ([Error 126] " + system_text_in_report(126) + ")\n");
+            "Error, couldn't launch child ([Error 126] " + system_text_in_report(126) +
+                ")\nMissing DLL: imported_value.dll (imported by importing_program.exe)\n");
   EXPECT_TRUE(missing_dll.left_nothing());
 
   // The DLL packed beside the program is found there.

@@ -147,6 +147,18 @@ TEST(RunSequence, ALibraryTheMainLibraryImportsIsFoundBesideIt) {
   EXPECT_EQ(result.standard_error, "");
 }
 
+TEST(RunSequence, AMainLibraryWhoseImportIsMissingNamesItAfterTheReport) {
+  OnefileFixture onefile({{u"importing_app.dll", built_library(L"importing_app.dll")}});
+  TemporaryDirectory elsewhere;
+  const ProcessResult result = onefile.run({}, {.current_directory = elsewhere.path().wstring()});
+  EXPECT_EQ(result.exit_code, 2u) << result.standard_output << result.standard_error;
+  EXPECT_EQ(result.standard_output, "");
+  EXPECT_EQ(without_carriage_returns(result.standard_error),
+            without_carriage_returns("Error, load DLL. ([Error 126] " + system_text_in_report(126) + ")\n") +
+                "Missing DLL: imported_value.dll (imported by importing_app.dll)\n");
+  EXPECT_TRUE(onefile.unpack_directories().empty());
+}
+
 class UnsafeEntryName : public ::testing::TestWithParam<const char16_t*> {};
 
 TEST_P(UnsafeEntryName, EndsTheRunWithItsMessageBeforeTheApplicationRuns) {
