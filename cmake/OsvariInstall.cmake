@@ -20,6 +20,7 @@ install(FILES tools/pack/share/osvari-pack.bash DESTINATION share/bash-completio
 install(TARGETS osvari_core osvari_launcher_entry ARCHIVE DESTINATION ${osvari_library_dir})
 install(FILES $<TARGET_FILE:${OSVARI_ZSTD_TARGET}> DESTINATION ${osvari_library_dir})
 install(FILES base/build_constants.h DESTINATION include/osvari-onefile/base)
+install(FILES include/osvari/onefile_folder.h DESTINATION include/osvari)
 install(FILES
     cmake/OsvariOnefileConfig.cmake cmake/OsvariOnefile.cmake cmake/OsvariPackTool.cmake
     cmake/build_constants.cpp.in cmake/launcher.rc.in cmake/launcher.manifest cmake/mingw-w64-x86_64.cmake

@@ -5,6 +5,15 @@ cmake_path(GET CMAKE_CURRENT_LIST_DIR PARENT_PATH osvari_lib_cmake)
 cmake_path(GET osvari_lib_cmake PARENT_PATH osvari_lib)
 cmake_path(GET osvari_lib PARENT_PATH osvari_prefix)
 
+# Each application's launcher compiles its constants as C++: a C-only project gets C++ enabled
+# here, at the scope that found the package.
+if(WIN32)
+  get_property(osvari_languages GLOBAL PROPERTY ENABLED_LANGUAGES)
+  if(NOT CXX IN_LIST osvari_languages)
+    enable_language(CXX)
+  endif()
+endif()
+
 if(NOT TARGET OsvariOnefile::core)
   set(osvari_libraries ${osvari_prefix}/lib/osvari-onefile)
   add_library(OsvariOnefile::zstd STATIC IMPORTED)
@@ -20,6 +29,9 @@ if(NOT TARGET OsvariOnefile::core)
     IMPORTED_LOCATION ${osvari_libraries}/libosvari_launcher_entry.a
     INTERFACE_LINK_LIBRARIES OsvariOnefile::core
     INTERFACE_LINK_OPTIONS -Wl,--undefined=wWinMain)
+  # <osvari/onefile_folder.h>, for the application: where its packed files lie.
+  add_library(OsvariOnefile::folder INTERFACE IMPORTED)
+  set_target_properties(OsvariOnefile::folder PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${osvari_prefix}/include)
 endif()
 
 # Packing runs on the build machine: the Linux osvari-pack, or the Windows one on Windows.

@@ -107,13 +107,17 @@ endfunction()
 # The launcher is a Windows program: stop with the fix when this is not a Windows build.
 function(_osvari_require_windows function_name)
   if(NOT WIN32)
+    # A toolchain keeps a build folder: the command names a new one. The packaged toolchain finds
+    # packages below its own root only, so the installed package is named by its folder.
+    set(command "cmake -S \"${CMAKE_SOURCE_DIR}\" -B \"${CMAKE_BINARY_DIR}-windows\" -G \"${CMAKE_GENERATOR}\" "
+      "-DCMAKE_TOOLCHAIN_FILE=\"${OSVARI_CMAKE_DIR}/mingw-w64-x86_64.cmake\"")
     if(OSVARI_ROOT)
       set(setup "run ${OSVARI_ROOT}/scripts/setup.sh first for the compiler and the Windows libzstd")
     else()
+      string(APPEND command " -DOsvariOnefile_DIR=\"${OSVARI_CMAKE_DIR}\"")
       set(setup "the compiler comes with Debian's g++-mingw-w64-x86-64-posix")
     endif()
     message(FATAL_ERROR "${function_name}: the launcher is a Windows program, and this build is for "
-      "${CMAKE_SYSTEM_NAME}: configure it with -DCMAKE_TOOLCHAIN_FILE=${OSVARI_CMAKE_DIR}/mingw-w64-x86_64.cmake "
-      "(${setup})")
+      "${CMAKE_SYSTEM_NAME}. Configure a build for Windows x86-64 (${setup}):\n  ${command}\n")
   endif()
 endfunction()

@@ -1,6 +1,6 @@
 // A small packaged application: shows what a program started from a onefile executable sees.
 // Build it as a DLL that exports run_code, pack it with its data folder, and run the .exe.
-#include <windows.h>
+#include <osvari/onefile_folder.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,13 +18,11 @@ std::string utf8(const std::wstring& text) {
   return std::string(converted.begin(), converted.end());
 }
 
+// Where the packed files lie: beside this DLL, wherever the launcher unpacked it.
 std::filesystem::path own_directory() {
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&own_directory), &self);
-  wchar_t path[32768];
-  GetModuleFileNameW(self, path, 32768);
-  return std::filesystem::path(path).parent_path();
+  static wchar_t folder[OSVARI_ONEFILE_PATH_CAPACITY];
+  osvari_onefile_folder(folder, OSVARI_ONEFILE_PATH_CAPACITY);
+  return folder;
 }
 
 }  // namespace

@@ -103,7 +103,7 @@ check_message() {
   tr -d '\n' <"$log" | tr -s ' ' | grep -qF -- "$message" || fail "no message \"$message\" for $description:"
   rm -rf "$work/wrong"
 }
-check_message "no toolchain file" "configure it with -DCMAKE_TOOLCHAIN_FILE=$source_dir/cmake/mingw-w64-x86_64.cmake"
+check_message "no toolchain file" "-DCMAKE_TOOLCHAIN_FILE=\"$source_dir/cmake/mingw-w64-x86_64.cmake\""
 check_message "a static main library" "declare it with add_library(consumer_app SHARED ...)" \
   "$toolchain" -DCONSUMER_LIBRARY_TYPE=STATIC
 check_message "no Windows libzstd" "run $source_dir/scripts/setup.sh, which builds it" \

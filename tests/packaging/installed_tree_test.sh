@@ -106,3 +106,48 @@ grep -Eq 'Subsystem[[:space:]]+00000003' <<<"$program_headers" || fail "PROGRAM 
 program_listing=$("$moved/bin/osvari-pack" --list "$program_exe")
 grep -q '^the first entry is a program' <<<"$program_listing" || fail "PROGRAM packed no program record: $program_listing"
 echo "the find_package consumer's program ran as it is: exit code 43"
+
+# A project in C alone, configured as a newcomer would at first, without a Windows toolchain: the
+# error prints the command for a Windows build, which then builds the README's C examples against
+# the moved tree. Each reads its packed file from a working directory that does not hold it.
+c_consumer=$work/c-consumer
+mkdir -p "$c_consumer"
+cp -r "$source_dir/tests/packaging/c_consumer/." "$c_consumer/"
+readme=$moved/share/doc/osvari-onefile/README.md
+awk '/^```c$/{n++; f=1; next} /^```/{f=0} f && n==1' "$readme" >"$c_consumer/app.c"
+awk '/^```c$/{n++; f=1; next} /^```/{f=0} f && n==2' "$readme" >"$c_consumer/my_app.c"
+grep -q 'int main' "$c_consumer/app.c" && grep -q 'run_code' "$c_consumer/my_app.c" ||
+  fail "the README's C examples were not found"
+for example in app.c my_app.c; do
+  quietly x86_64-w64-mingw32-g++-posix -x c++ -std=c++20 -Wall -Wextra -Werror -I "$moved/include" \
+    -c "$c_consumer/$example" -o "$work/$example-as-c++.o"
+  quietly x86_64-w64-mingw32-gcc-posix -x c -std=c99 -Wall -Wextra -Werror -I "$moved/include" \
+    -c "$c_consumer/$example" -o "$work/$example-as-c.o"
+done
+if cmake -S "$c_consumer" -B "$c_consumer/build" -G Ninja -DCMAKE_PREFIX_PATH="$moved" >"$work/c-configure.log" 2>&1; then
+  fail "a build for Linux configured without the fix"
+fi
+command=$(grep -E '^ +cmake -S ' "$work/c-configure.log" | sed 's/^ *//') ||
+  { cat "$work/c-configure.log"; fail "the configure error gives no command"; }
+grep -qF -- "-DOsvariOnefile_DIR=\"$moved/lib/cmake/OsvariOnefile\"" <<<"$command" ||
+  fail "the command does not name the package's folder: $command"
+quietly env WINEPREFIX="$work/no-wine" bash -c "$command"
+quietly env WINEPREFIX="$work/no-wine" cmake --build "$c_consumer/build-windows"
+[ ! -e "$work/no-wine" ] || fail "building the C consumer ran Wine"
+mkdir -p "$work/elsewhere-cwd"
+run_in_elsewhere() { (cd "$work/elsewhere-cwd" && wine "$@" 2>&1); }
+set +e
+output=$(run_in_elsewhere "$c_consumer/build-windows/c-program.exe")
+code=$?
+set -e
+[ "$(tr -d '\r' <<<"$output")" = "hello from a packed file" ] && [ "$code" -eq 0 ] ||
+  fail "c-program.exe ended with $code: $output"
+for library in c-library; do
+  set +e
+  output=$(run_in_elsewhere "$c_consumer/build-windows/$library.exe" one two)
+  code=$?
+  set -e
+  [ "$(tr -d '\r' <<<"$output")" = "3 arguments; hello.txt says: hello from a packed file" ] && [ "$code" -eq 0 ] ||
+    fail "$library.exe ended with $code: $output"
+done
+echo "the C-only project built from the configure error's command; its program and main library read their files"
