@@ -1,5 +1,8 @@
 #include "launcher/run/child_launch.h"
 
+#include <string>
+#include <string_view>
+
 #include "base/error_reporting.h"
 #include "base/shared_state.h"
 #include "launcher/finish/shutdown.h"
@@ -32,6 +35,17 @@ const OwnModulePath& own_module_path() {
 
 namespace {
 
+// CreateProcessW starts no program from a path of MAX_PATH (260) code units or more, whatever
+// the system allows elsewhere, and its error for it (123 under Wine) does not say so.
+constexpr std::size_t longest_startable_path = 259;
+
+std::string path_too_long_report(std::wstring_view application) {
+  if (application.size() <= longest_startable_path) return {};
+  return "Path too long to start a program from: " + std::to_string(application.size()) +
+         " characters, Windows takes at most " + std::to_string(longest_startable_path) + " (" +
+         narrow_for_message(application) + ")";
+}
+
 // Starts `application` with child_command_line() and this process's standard handles, waits for
 // it, removes the unpack directory and returns the child's exit code. `once_ended`, when given,
 // sees the exit code before the folder goes.
@@ -40,7 +54,10 @@ std::uint32_t start_and_wait(const wchar_t* application, const std::function<voi
   // Read now, so whatever this process received (console, files, pipes or nothing) goes on.
   const StandardHandles handles = standard_handles();
   UniqueHandle child = create_process(application, child_command_line().buffer(), handles);
-  if (!child.is_valid()) fatal_system_error("Error, couldn't launch child", last_error());
+  if (!child.is_valid()) {
+    const std::uint32_t code = last_error();
+    fatal_system_error("Error, couldn't launch child", code, path_too_long_report(application));
+  }
 
   // The console control handler gets a handle of its own, so that this thread can keep waiting
   // on its handle whatever the handler does with the other one.
