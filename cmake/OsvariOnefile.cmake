@@ -35,6 +35,26 @@ function(_osvari_version_numbers out text)
   set(${out} "${joined}" PARENT_SCOPE)
 endfunction()
 
+# Stops with one line unless `text` is one to four numbers of 0 to 65535 separated by dots, as
+# osvari-pack --version takes them.
+function(_osvari_check_version function_name text)
+  set(valid FALSE)
+  if(text MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
+    set(valid TRUE)
+    string(REPLACE "." ";" numbers "${text}")
+    foreach(number IN LISTS numbers)
+      string(LENGTH "${number}" digits)
+      if(digits GREATER 5 OR number GREATER 65535)
+        set(valid FALSE)
+      endif()
+    endforeach()
+  endif()
+  if(NOT valid)
+    message(FATAL_ERROR "${function_name}: VERSION needs one to four numbers from 0 to 65535 separated by dots, "
+      "like 2.1.0, not \"${text}\"")
+  endif()
+endfunction()
+
 # osvari_add_launcher(<target> [COMPANY <text>] [PRODUCT <text>] [VERSION <text>]
 #                     [PAYLOAD <attached data file>] [PAYLOAD_DEPENDS <targets>...])
 # A GUI-subsystem launcher executable with the three constants compiled in, the manifest,
@@ -107,6 +127,9 @@ function(osvari_add_onefile target)
   endif()
   if(arg_CONSOLE AND arg_WINDOWS)
     message(FATAL_ERROR "osvari_add_onefile(${target}): CONSOLE and WINDOWS exclude each other: give one")
+  endif()
+  if(DEFINED arg_VERSION)
+    _osvari_check_version("osvari_add_onefile(${target})" "${arg_VERSION}")
   endif()
   set(identity)
   set(executable_options)

@@ -106,6 +106,10 @@ check_message() {
 check_message "no toolchain file" "-DCMAKE_TOOLCHAIN_FILE=\"$source_dir/cmake/mingw-w64-x86_64.cmake\""
 check_message "a static main library" "declare it with add_library(consumer_app SHARED ...)" \
   "$toolchain" -DCONSUMER_LIBRARY_TYPE=STATIC
+check_message "a version with letters" 'VERSION needs one to four numbers from 0 to 65535 separated by dots, like 2.1.0, not "3.4.5-rc1"' \
+  "$toolchain" -DCONSUMER_VERSION=3.4.5-rc1
+check_message "a version of five numbers" 'not "1.2.3.4.5"' "$toolchain" -DCONSUMER_VERSION=1.2.3.4.5
+check_message "a version number too large" 'not "1.65536"' "$toolchain" -DCONSUMER_VERSION=1.65536
 check_message "no Windows libzstd" "run $source_dir/scripts/setup.sh, which builds it" \
   "$toolchain" -DOSVARI_DEPS_DIR="$work/no-deps"
 echo "wrong setups stop with a message naming the fix"
