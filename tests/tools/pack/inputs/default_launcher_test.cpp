@@ -101,9 +101,17 @@ TEST_F(CopiedTool, WithoutALauncherNamesTheWaysOnAndWritesNothing) {
                             "write the attached data alone with --attached-data-only\n");
   EXPECT_TRUE(fs::is_empty(folder / "out"));
 
-  const PackRun version = run_pack({"--version"}, false, {}, tool);
-  EXPECT_EQ(version.exit_code, 0);
-  EXPECT_EQ(version.output, std::string("osvari-pack ") + OSVARI_ONEFILE_VERSION + "\n");
+  for (const char* option : {"--version", "-V"}) {
+    const PackRun version = run_pack({option}, false, {}, tool);
+    EXPECT_EQ(version.exit_code, 0) << option;
+    EXPECT_EQ(version.output, std::string("osvari-pack ") + OSVARI_ONEFILE_VERSION + "\n") << option;
+    EXPECT_EQ(version.errors, "") << option;
+  }
+  // -V is the tool's version alone, never a short --version for the executable.
+  const PackRun short_with_value = run_pack({"-V", "1.2", "-o", (folder / "out/app.exe").string(),
+                                             (folder / "app.dll").string()}, false, {}, tool);
+  EXPECT_EQ(short_with_value.exit_code, 2);
+  EXPECT_EQ(short_with_value.errors, "osvari-pack: unknown option -V (see --help)\n");
 }
 
 }  // namespace
