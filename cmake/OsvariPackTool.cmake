@@ -109,8 +109,8 @@ function(_osvari_require_windows function_name)
   if(NOT WIN32)
     # A toolchain keeps a build folder: the command names a new one. The packaged toolchain finds
     # packages below its own root only, so the installed package is named by its folder.
-    set(command "cmake -S \"${CMAKE_SOURCE_DIR}\" -B \"${CMAKE_BINARY_DIR}-windows\" -G \"${CMAKE_GENERATOR}\" "
-      "-DCMAKE_TOOLCHAIN_FILE=\"${OSVARI_CMAKE_DIR}/mingw-w64-x86_64.cmake\"")
+    string(CONCAT command "cmake -S \"${CMAKE_SOURCE_DIR}\" -B \"${CMAKE_BINARY_DIR}-windows\" "
+      "-G \"${CMAKE_GENERATOR}\" -DCMAKE_TOOLCHAIN_FILE=\"${OSVARI_CMAKE_DIR}/mingw-w64-x86_64.cmake\"")
     if(OSVARI_ROOT)
       set(setup "run ${OSVARI_ROOT}/scripts/setup.sh first for the compiler and the Windows libzstd")
     else()
