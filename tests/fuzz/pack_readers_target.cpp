@@ -1,14 +1,19 @@
 // osvari-pack's readers of files that others made, over any bytes: the PE reader with the
 // run_code check, the import tables and the resource tree, icon files, the attached-data walk
-// (as --verify runs it) and the cache index. A foreseen refusal is an exception the tool turns
+// (as --verify runs it) and the cache index; and the launcher's own import reader, which names a
+// missing DLL. A foreseen refusal is an exception the tool turns
 // into one line; anything else (a crash, a read out of bounds, memory beyond the limit the
 // fuzzer runs under) is a finding.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "payload/attached_data_layout.h"
 #include "payload/cache_index.h"
+#include "payload/image_imports.h"
 #include "tools/pack/attached_data/attached_data_source.h"
 #include "tools/pack/attached_data/attached_data_walk.h"
 #include "tools/pack/executable_resources/icon_file.h"
@@ -49,5 +54,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const PackError&) {
   }
   (void)osvari::read_cache_index(data, size);
+
+  const auto names = osvari::read_imported_dll_names([&](std::uint64_t offset, unsigned char* into, std::size_t length) {
+    if (offset >= size) return std::size_t{0};
+    const std::size_t count = std::min<std::size_t>(length, size - offset);
+    std::memcpy(into, data + offset, count);
+    return count;
+  });
+  if (names) {
+    if (names->size() > osvari::max_imported_dlls) std::abort();
+    for (const std::string& name : *names) {
+      if (name.empty() || name.size() > osvari::max_imported_dll_name) std::abort();
+      for (char c : name) {
+        if (c < 0x20 || c > 0x7E) std::abort();
+      }
+    }
+  }
   return 0;
 }
