@@ -25,9 +25,9 @@ TEST(PackFeedback, SummarisesEntriesSizesRatioAndTime) {
     PackFigures figures;
     const char* line;
   } cases[] = {
-      {{.entries = 1900, .input_bytes = 342255206, .attached_data_bytes = 80740352, .seconds = 21.26},
+      {{.entries = 1900, .input_bytes = 342255206, .attached_data_bytes = 80740352, .executable_bytes = {}, .seconds = 21.26},
        "1900 entries, 326.4 MiB in, 77.0 MiB compressed (23.6%), 21.3 s"},
-      {{.entries = 1, .input_bytes = 0, .attached_data_bytes = 30, .seconds = 0},
+      {{.entries = 1, .input_bytes = 0, .attached_data_bytes = 30, .executable_bytes = {}, .seconds = 0},
        "1 entry, 0 bytes in, 30 bytes compressed (0.0%), 0.0 s"},
       // The launcher counts in the executable's size, never in the ratio.
       {{.entries = 2, .input_bytes = 10240, .attached_data_bytes = 1024, .executable_bytes = 280064, .seconds = 0.04},
