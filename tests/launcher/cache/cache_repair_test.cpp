@@ -104,7 +104,9 @@ TEST(ClearFlaggedEntries, LeavesWhatTheOtherRunPutRightSinceTheCheck) {
     EXPECT_EQ(clear_flagged_entries(L"C", index, rewrite, folders), test.cleared);
     const auto found = folders.entries.find(L"C\\a");
     ASSERT_EQ(found != folders.entries.end(), test.after.has_value());
-    if (test.after) EXPECT_EQ(found->second.last_write_time, test.after->last_write_time);
+    if (test.after) {
+      EXPECT_EQ(found->second.last_write_time, test.after->last_write_time);
+    }
     EXPECT_EQ(rewrite[0], test.still_flagged);
     EXPECT_TRUE(folders.entries.contains(L"C\\b"));
   }

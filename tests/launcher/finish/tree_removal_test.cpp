@@ -537,7 +537,7 @@ TEST_F(RealTreeRemoval, LinksInsideAreRemovedAsLinksOrLeftAndTheirTargetsStayWho
 TEST_F(RealTreeRemoval, FilesDeletedOnSeveralThreadsNeverReachALinksTarget) {
   make_directory(root);
   std::vector<std::unique_ptr<testing::UnixLink>> links;
-  for (const std::wstring folder : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c"}) {
+  for (const std::wstring& folder : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c"}) {
     if (folder != root) make_directory(folder);
     for (int i = 0; i < 40; ++i) {
       make_file(folder + L"\\file" + std::to_wstring(i) + L".txt", i % 7 == 0 ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
@@ -553,7 +553,7 @@ TEST_F(RealTreeRemoval, FilesDeletedOnSeveralThreadsNeverReachALinksTarget) {
 
   EXPECT_EQ(area.harmed_canaries(), std::vector<std::wstring>{});
   // Windows removes the links too; Wine follows them, so they stay with their folders.
-  for (const std::wstring folder : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c"}) {
+  for (const std::wstring& folder : {root, root + L"\\a", root + L"\\a\\b", root + L"\\c"}) {
     if (!exists(folder)) continue;
     for (const auto& name : names_in(folder)) EXPECT_TRUE(name.starts_with(L"link") || name == L"a" || name == L"b" || name == L"c") << name;
   }
