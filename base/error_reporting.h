@@ -37,6 +37,11 @@ void report_system_error(std::string_view message, std::uint32_t code);
 // running it again. Null clears it.
 void set_action_before_failure_exit(void (*action)());
 
+// Where the failure line also goes, for a person who cannot see the streams: called once, on the
+// first failure exit after it was set, with the line as written (without its line break), after
+// the action before failure exit and before the process ends. Null clears it.
+void set_failure_notice(void (*notice)(std::string_view line));
+
 // How a wide argument appears in a message line: each code unit below 256 as one byte,
 // the text cut at the first code unit of 256 or above.
 std::string narrow_for_message(std::wstring_view text);

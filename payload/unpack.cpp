@@ -205,6 +205,8 @@ void set_main_library_path(std::wstring_view directory, std::wstring_view entry_
   }
 }
 
+std::uint64_t unpacked_bytes_written() { return process_write_queue().bytes_written(); }
+
 void stop_unpacking() { process_write_queue().stop_writers_and_wait(); }
 
 }  // namespace osvari

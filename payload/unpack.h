@@ -42,6 +42,10 @@ const wchar_t* main_library_path();
 // Records the main library path as `directory` joined with `name`, without reading anything.
 void set_main_library_path(std::wstring_view directory, std::wstring_view name);
 
+// Bytes of file contents written since the latest unpacking in this process began; any thread
+// may ask, at the cost of one relaxed atomic load.
+std::uint64_t unpacked_bytes_written();
+
 // Stops the writing threads, if any run, after the piece each is writing, and waits until they
 // have closed their files, so that nothing of this process holds the unpack directory: for a console
 // event and for the exit after a failure. Unpacking in this process stays stopped.

@@ -119,6 +119,7 @@ UnpackFailure write_blocks(WriteQueue& queue, UnpackTargets& targets, WriterId w
   bool stopped = false;
   while (WriteBlock* block = queue.take_full(writer)) {
     failure = write_block(*block, queue, targets, times, stopped);
+    if (!failure.failed() && !stopped) queue.count_written(block->used);
     queue.give_back(block);
     if (failure.failed() || stopped) break;
   }

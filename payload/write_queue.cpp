@@ -27,6 +27,7 @@ bool WriteQueue::reset() {
   input_closed_ = false;
   holder_of_open_file_ = nobody;
   earliest_failure_ = no_failure;
+  bytes_written_ = 0;
   return true;
 }
 

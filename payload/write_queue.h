@@ -99,6 +99,11 @@ class WriteQueue {
     return times_ != nullptr && writer < times_->writers.size() ? &times_->writers[writer] : nullptr;
   }
 
+  // Bytes of file contents the writers have written since the last reset(), for a progress
+  // window's thread; a writer adds each block's bytes once it has written them.
+  void count_written(std::size_t bytes) { bytes_written_.fetch_add(bytes, std::memory_order_relaxed); }
+  [[nodiscard]] std::uint64_t bytes_written() const { return bytes_written_.load(std::memory_order_relaxed); }
+
  private:
   static constexpr WriterId nobody = std::numeric_limits<WriterId>::max();
   static constexpr std::uint64_t no_failure = std::numeric_limits<std::uint64_t>::max();
@@ -114,6 +119,7 @@ class WriteQueue {
   std::atomic<std::uint64_t> earliest_failure_{no_failure};
   std::atomic<bool> stop_{false};
   UnpackTimes* times_ = nullptr;
+  std::atomic<std::uint64_t> bytes_written_{0};
 };
 
 }  // namespace osvari

@@ -27,6 +27,8 @@ int current_thread_priority() {
   return priority == THREAD_PRIORITY_ERROR_RETURN ? THREAD_PRIORITY_NORMAL : priority;
 }
 
+void end_process(std::uint32_t exit_code) { ExitProcess(exit_code); }
+
 void set_current_thread_priority(int priority) { SetThreadPriority(GetCurrentThread(), priority); }
 
 std::uint32_t get_environment_variable(const wchar_t* name, wchar_t* buffer, std::uint32_t capacity) {

@@ -14,6 +14,8 @@ std::uint32_t process_id_of(RawHandle process);  // GetProcessId
 // GetSystemTimeAsFileTime as one 64-bit count of 100 ns intervals since 1601.
 std::uint64_t system_time_as_file_time();
 void sleep_milliseconds(std::uint32_t milliseconds);
+// ExitProcess: ends the process from any thread, as the system's console handler does.
+[[noreturn]] void end_process(std::uint32_t exit_code);
 
 // GetThreadPriority and SetThreadPriority of the calling thread.
 int current_thread_priority();

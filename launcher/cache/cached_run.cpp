@@ -19,6 +19,7 @@
 #include "launcher/finish/tree_removal.h"
 #include "launcher/run/child_environment.h"
 #include "launcher/run/child_launch.h"
+#include "launcher/run/unpack_progress_window.h"
 #include "paths/environment.h"
 #include "paths/extended_length_path.h"
 #include "paths/known_directories.h"
@@ -118,9 +119,16 @@ void create_fresh_folder_below(const std::wstring& root) {
 }
 
 void unpack_planned(const UnpackPlan& plan) {
+  std::uint64_t total_bytes = 0;
+  for (std::size_t i = 0; i < plan.expected.size(); ++i) {
+    if (plan.rewrite == nullptr || (*plan.rewrite)[i]) total_bytes += plan.expected[i].size;
+  }
   open_attached_data();
-  unpack_files(RoleKind::parent, &plan);
-  confirm_attached_data_end();
+  {
+    const ProgressWindowDuringUnpack progress(total_bytes);
+    unpack_files(RoleKind::parent, &plan);
+    confirm_attached_data_end();
+  }
   close_attached_data();
 }
 

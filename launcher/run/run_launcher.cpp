@@ -9,6 +9,8 @@
 #include "launcher/run/child_environment.h"
 #include "launcher/run/child_launch.h"
 #include "launcher/run/parent_handshake.h"
+#include "launcher/run/shown_windows.h"
+#include "launcher/run/unpack_progress_window.h"
 #include "paths/environment.h"
 #include "paths/known_directories.h"
 #include "paths/runtime_spec.h"
@@ -41,6 +43,8 @@ void take_fresh_unpack_directory() {
 int run_launcher() {
   const int argument_count = runtime_argument_count();
   wchar_t** argument_vector = runtime_argument_vector();
+  // A windowed executable started from Explorer shows its failure; all others only write it.
+  install_failure_dialog();
 
   // What the data carries decides whether this process may be a child at all: a packed program
   // is started by the launcher itself, so a program that starts this same file again starts a
@@ -71,10 +75,13 @@ int run_launcher() {
     return run_main_library(argument_count, argument_vector);
   }
 
-  unpack_files(RoleKind::parent);
-  // A damaged frame may still have decoded to plausible files: nothing runs before its end,
-  // and with it the checksum, has been seen.
-  confirm_attached_data_end();
+  {
+    const ProgressWindowDuringUnpack progress(own_window_options().unpacked_bytes);
+    unpack_files(RoleKind::parent);
+    // A damaged frame may still have decoded to plausible files: nothing runs before its end,
+    // and with it the checksum, has been seen.
+    confirm_attached_data_end();
+  }
   close_attached_data();
   set_child_environment(argument_count > 0 ? argument_vector[0] : L"");
   // What finished runs left is cleared while the child loads, not before it starts.

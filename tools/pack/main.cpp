@@ -42,16 +42,24 @@ void check_output_is_no_input(const fs::path& output, const std::vector<PackEntr
 // A program keeps its own subsystem unless an option says otherwise; a library's launcher is a
 // GUI program unless it says console.
 ExecutableOptions executable_options_of(const PackOptions& options, const CheckedApplication& application,
-                                        const fs::path& application_path) {
+                                        const fs::path& application_path, std::uint64_t unpacked_bytes) {
   const auto optional_path = [](const std::optional<std::string>& argument) -> std::optional<fs::path> {
     if (!argument) return std::nullopt;
     return path_from_argument(*argument);
   };
   const bool program = application.form == ApplicationForm::program;
   const bool console = options.console || (program && application.console && !options.windows);
-  return {console,         optional_path(options.icon), optional_path(options.manifest),
-          options.company, options.product,             options.version,
-          program ? std::optional<fs::path>(application_path) : std::nullopt};
+  return {console,
+          optional_path(options.icon),
+          optional_path(options.manifest),
+          options.company,
+          options.product,
+          options.version,
+          program ? std::optional<fs::path>(application_path) : std::nullopt,
+          {.error_dialog = !options.no_error_dialog,
+           .progress_window = !options.no_progress_window,
+           .unpacked_bytes = unpacked_bytes},
+          optional_path(options.splash)};
 }
 
 // The form of the first input; a missing or odd one is left for the entries' own check, whose
@@ -116,7 +124,7 @@ int run_pack(const std::vector<std::string>& arguments) {
     if (options.depfile) {
       std::vector<fs::path> read = packing_dependencies(path_from_argument(options.main_library), inputs, entries);
       if (launcher_path) read.push_back(*launcher_path);
-      for (const auto& file : {options.icon, options.manifest}) {
+      for (const auto& file : {options.icon, options.manifest, options.splash}) {
         if (file) read.push_back(path_from_argument(*file));
       }
       write_depfile(path_from_argument(*options.depfile), output, read);
@@ -127,7 +135,8 @@ int run_pack(const std::vector<std::string>& arguments) {
   if (launcher_path) {
     // The launcher and the executable's options are checked before the long compression.
     PeEditor launcher =
-        prepare_launcher(*launcher_path, output, executable_options_of(options, application, application_path));
+        prepare_launcher(*launcher_path, output,
+                         executable_options_of(options, application, application_path, input_bytes));
     // A resource is written from memory; the compressed data is a fraction of the inputs.
     std::string attached_data;
     write_attached_data(

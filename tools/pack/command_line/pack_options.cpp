@@ -22,6 +22,8 @@ struct Collected {
   std::vector<std::string> output, level, threads, launcher, depfile, extract;
   std::vector<std::string> icon, manifest, company, product, version;
   std::vector<std::string> operands;
+  std::vector<std::string> splash;
+  bool no_error_dialog = false, no_progress_window = false;
   bool quiet = false, cache = false, attached_data_only = false, console = false, windows = false, list = false,
        verify = false;
 };
@@ -101,6 +103,14 @@ void define_options(CLI::App& app, Collected& collected) {
         "version information: version, like 2.1.0; alone: the version of\n"
         "osvari-pack itself", exe_options_group);
   value("--manifest", collected.manifest, "FILE", "the application manifest, in place of the launcher's",
+        exe_options_group);
+  flag("--no-error-dialog", collected.no_error_dialog,
+       "no message box for a failure when the streams lead nowhere\n"
+       "(a windowed program started from Explorer; see README)",
+       exe_options_group);
+  flag("--no-progress-window", collected.no_progress_window,
+       "no progress window while a long first run unpacks", exe_options_group);
+  value("--splash", collected.splash, "IMAGE", "a PNG, JPEG, GIF or BMP image shown in the progress window",
         exe_options_group);
   app.add_option("operands", collected.operands)->group("");
 }
@@ -197,6 +207,20 @@ void check_one_mode(const CLI::App& app, PackOptions& options) {
   }
 }
 
+// What a windowed executable shows a person: an executable's, and a splash needs its window.
+void read_window_options(const Collected& collected, PackOptions& options) {
+  options.no_error_dialog = collected.no_error_dialog;
+  options.no_progress_window = collected.no_progress_window;
+  options.splash = single(collected.splash, "--splash", "splash image", "an image file");
+  if (options.splash && options.no_progress_window) {
+    fail_usage("--splash shows in the progress window, which --no-progress-window turns off: give one");
+  }
+}
+
+bool has_window_options(const PackOptions& options) {
+  return options.no_error_dialog || options.no_progress_window || options.splash.has_value();
+}
+
 // --list, --verify and --extract read one file and pack nothing.
 void check_inspection_arguments(PackOptions& options, const std::vector<std::string>& operands, bool have_output) {
   if (operands.size() != 1) fail_usage("--list, --verify and --extract need exactly one exe or attached-data file");
@@ -265,10 +289,15 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
   options.company = executable_option(collected.company, "--company");
   options.product = executable_option(collected.product, "--product");
   options.version = executable_option(collected.version, "--version");
+  read_window_options(collected, options);
   check_one_mode(app, options);
 
   if (options.mode != PackMode::pack) {
     check_inspection_arguments(options, collected.operands, output.has_value());
+    if (has_window_options(options)) {
+      fail_usage("--no-error-dialog, --no-progress-window and --splash belong to packing, not to --list, --verify or "
+                 "--extract");
+    }
     return options;
   }
   if (collected.operands.empty()) fail_usage("no program or main library given (see --help)");
@@ -282,6 +311,9 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
   if (executable_options && options.attached_data_only) {
     fail_usage("--console, --windows, --icon, --manifest, --company, --product and --version need an executable, not "
                "--attached-data-only");
+  }
+  if (has_window_options(options) && options.attached_data_only) {
+    fail_usage("--no-error-dialog, --no-progress-window and --splash need an executable, not --attached-data-only");
   }
   options.main_library = collected.operands.front();
   options.inputs.assign(collected.operands.begin() + 1, collected.operands.end());

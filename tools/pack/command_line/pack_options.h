@@ -36,6 +36,11 @@ struct PackOptions {
   std::string company;  // UTF-8
   std::string product;
   std::string version;
+
+  // What a windowed executable shows a person; not with --attached-data-only.
+  bool no_error_dialog = false;     // --no-error-dialog
+  bool no_progress_window = false;  // --no-progress-window
+  std::optional<std::string> splash;  // --splash IMAGE
 };
 
 inline constexpr int max_threads = 200;

@@ -59,6 +59,26 @@ ProgramLook look_of(const fs::path& program) {
   return look;
 }
 
+// The image types the system's own codecs read on every Windows, known by their first bytes.
+bool is_known_image(std::string_view bytes) {
+  return bytes.starts_with("\x89PNG\r\n\x1a\n") || bytes.starts_with("\xFF\xD8\xFF") || bytes.starts_with("GIF87a") ||
+         bytes.starts_with("GIF89a") || bytes.starts_with("BM");
+}
+
+void set_window_resources(ResourceTable& resources, const ExecutableOptions& options) {
+  resources.replace(resource_id(resource_type_rcdata), resource_id(window_options_resource_id),
+                    window_options_record(options.window), language_neutral);
+  resources.remove(resource_id(resource_type_rcdata), resource_id(splash_image_resource_id));
+  if (!options.splash) return;
+  std::string image = read_whole_file(*options.splash, "splash image");
+  if (!is_known_image(image)) {
+    fail_bad_input("the splash image " + display_path(*options.splash) + " is not a PNG, JPEG, GIF or BMP file");
+  }
+  if (image.size() > 0xFFFFFFFFULL) fail_bad_input("the splash image is 4 GiB or more, larger than a resource can hold");
+  resources.replace(resource_id(resource_type_rcdata), resource_id(splash_image_resource_id), std::move(image),
+                    language_neutral);
+}
+
 }  // namespace
 
 PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, const ExecutableOptions& options) {
@@ -72,6 +92,7 @@ PeEditor prepare_launcher(const fs::path& launcher, const fs::path& output, cons
 
   executable->set_subsystem(options.console ? subsystem_windows_console : subsystem_windows_gui);
   ResourceTable& resources = executable->resources();
+  set_window_resources(resources, options);
   const bool own_version_given = !options.company.empty() || !options.product.empty() || !options.version.empty();
   ProgramLook program;
   if (options.program && (!options.icon || !own_version_given)) program = look_of(*options.program);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "payload/attached_data_layout.h"
+#include "payload/window_options.h"
 #include "tools/pack/pe/pe_editor.h"
 
 namespace osvari::pack {
@@ -23,6 +24,10 @@ struct ExecutableOptions {
   // A packed program, whose icons and version information the executable takes where the
   // options above give none of their own, so that it looks like the program.
   std::optional<std::filesystem::path> program;
+  // What a windowed executable shows a person (RCDATA resource 28), and the splash image
+  // (RCDATA resource 29) when one is given.
+  WindowOptions window;
+  std::optional<std::filesystem::path> splash;
 };
 
 // Reads `launcher` and makes its subsystem, icon, manifest and version information those of

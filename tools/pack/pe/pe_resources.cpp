@@ -167,6 +167,10 @@ void ResourceTable::remove_type(const ResourceKey& type) {
   std::erase_if(resources_, [&](const Resource& r) { return r.type == type; });
 }
 
+void ResourceTable::remove(const ResourceKey& type, const ResourceKey& name) {
+  std::erase_if(resources_, [&](const Resource& r) { return r.type == type && r.name == name; });
+}
+
 ResourceTable read_resource_directory(std::string_view directory, const ImageBytesAt& bytes_at,
                                       std::uint64_t byte_limit) {
   return DirectoryReader(directory, bytes_at, byte_limit).read();

@@ -57,6 +57,8 @@ class ResourceTable {
   // copy that was there, or in `language` when there was none.
   void replace(const ResourceKey& type, const ResourceKey& name, std::string data, std::uint16_t language);
   void remove_type(const ResourceKey& type);
+  // Removes every language of `type`/`name`.
+  void remove(const ResourceKey& type, const ResourceKey& name);
 
  private:
   std::vector<Resource> resources_;
