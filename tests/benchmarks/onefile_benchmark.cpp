@@ -2,6 +2,8 @@
 // plain code in the same run, and the launcher's peak memory.
 //   onefile_benchmark [runs] [large|small]   `runs` runs each (default 5) of both payloads, or of one
 //   onefile_benchmark [runs] checksum        the large payload with and without its frame checksum
+//   onefile_benchmark [runs] progress        a windowed exe with its progress window shown and with
+//                                            --no-progress-window (needs a display)
 //   onefile_benchmark [runs] cache           first and later runs from the extraction cache
 //   onefile_benchmark [runs] check           the cache's start-up check of 20,000 entries beside
 //                                            the listings it makes, made alone
@@ -32,6 +34,7 @@
 #include "paths/extended_length_path.h"
 #include "payload/application_kind.h"
 #include "payload/unpack_writer.h"
+#include "payload/window_options.h"
 #include "platform/files.h"
 #include "tests/benchmarks/in_process_unpack.h"
 #include "tests/benchmarks/leftover_sweep.h"
@@ -380,6 +383,84 @@ void measure_checksum_cost(int runs) {
   note_load_at_end();
 }
 
+// Adds what a windowed executable shows a person (resource 28) to the copy at `launcher`.
+void add_window_options(const std::wstring& launcher, const osvari::WindowOptions& options) {
+  const std::string record = osvari::window_options_record(options);
+  HANDLE update = BeginUpdateResourceW(launcher.c_str(), FALSE);
+  if (update == nullptr ||
+      !UpdateResourceW(update, MAKEINTRESOURCEW(10), MAKEINTRESOURCEW(osvari::window_options_resource_id),
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), const_cast<char*>(record.data()),
+                       static_cast<DWORD>(record.size())) ||
+      !EndUpdateResourceW(update, FALSE)) {
+    std::fprintf(stderr, "cannot add the window options to %ls: %lu\n", launcher.c_str(), GetLastError());
+    std::exit(1);
+  }
+}
+
+std::string load_average_now() {
+  std::ifstream in("Z:\\proc\\loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one.empty() ? "(unknown)" : one + " " + five + " " + fifteen;
+}
+
+// The whole run of a windowed executable whose progress window shows (a display is needed: the
+// script starts an Xvfb) beside the same executable packed with --no-progress-window, in pairs
+// whose order alternates; for the large payload, and for the main library alone, which ends
+// before the window's 0.5 s and so measures what a run that never shows it pays.
+void measure_progress_window_cost(int runs) {
+  TemporaryDirectory root;
+  const std::wstring temp = root / L"temp";
+  CreateDirectoryW(temp.c_str(), nullptr);
+  const TemporaryTempVariables temp_variables(temp);
+  const std::wstring stamp_file = root / L"stamp.txt";
+  wchar_t display[256] = {};
+  GetEnvironmentVariableW(L"DISPLAY", display, 256);
+  std::printf("Progress window: whole run, window shown / --no-progress-window, pairs in alternating order; "
+              "DISPLAY=%ls; load average at the start %s\n",
+              display, load_average_now().c_str());
+  const auto spread = [](std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    char text[96];
+    std::snprintf(text, sizeof text, "%8.3f s (%.3f-%.3f)", values[values.size() / 2], values.front(), values.back());
+    return std::string(text);
+  };
+  for (const bool large : {true, false}) {
+    const Payload payload = large ? make_payload("", 1900, 326u << 20, 163u << 20, 40) : main_library_alone(false);
+    std::wstring launchers[2];
+    for (const bool window : {false, true}) {
+      launchers[window] = root / (window ? L"with_window.exe" : L"without_window.exe");
+      make_launcher_copy(launchers[window], payload.attached_data);
+      add_window_options(launchers[window], {.error_dialog = true,
+                                             .progress_window = window,
+                                             .unpacked_bytes = payload.decoded_bytes});
+    }
+    const int pairs = large ? runs : runs * 4;
+    std::vector<double> whole[2];
+    std::vector<double> ratios;
+    for (int i = 0; i < pairs; ++i) {
+      double seconds[2] = {};
+      for (const bool second : {false, true}) {
+        const bool window = second != (i % 2 == 1);
+        const Run run = launcher_run(launchers[window], stamp_file);
+        seconds[window] = seconds_between(run.start, run.end);
+        whole[window].push_back(seconds[window]);
+      }
+      ratios.push_back(seconds[1] / seconds[0]);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("  %-40s shown %s   off %s   ratio of medians %.3f, per pair %.3f (%.3f-%.3f), %d pairs\n",
+                large ? "1,900 files, 326 MiB:" : "main library alone (never shows it):", spread(whole[1]).c_str(),
+                spread(whole[0]).c_str(), median(whole[1]) / median(whole[0]), ratios[ratios.size() / 2],
+                ratios.front(), ratios.back(), pairs);
+    if (!large) {
+      std::printf("  %-40s %+.2f ms (median of the shown runs minus median of the off runs)\n", "never shown, cost:",
+                  (median(whole[1]) - median(whole[0])) * 1000);
+    }
+  }
+  std::printf("  load average at the end %s\n\n", load_average_now().c_str());
+}
+
 // An environment variable set for the length of one measurement.
 class TemporaryVariable {
  public:
@@ -667,6 +748,10 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring only = argc > 2 ? argv[2] : L"";
   if (only == L"checksum") {
     measure_checksum_cost(runs);
+    return 0;
+  }
+  if (only == L"progress") {
+    measure_progress_window_cost(runs);
     return 0;
   }
   const auto measure_caches = [runs] {

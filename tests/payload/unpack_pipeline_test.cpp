@@ -463,6 +463,12 @@ TEST(PipelineWriters, EveryFileArrivesWholeWhicheverWriterTakesIt) {
     used.insert(file->writer);
   }
   EXPECT_GE(used.size(), 2u) << "more than one writer took blocks";
+  // What a progress window reads: every byte written, counted once whichever writer wrote it.
+  std::uint64_t contents = 0;
+  for (const TestEntry& entry : entries) contents += entry.contents.size();
+  EXPECT_EQ(queue.bytes_written(), contents);
+  ASSERT_TRUE(queue.reset());
+  EXPECT_EQ(queue.bytes_written(), 0u) << "each unpacking counts from zero";
 }
 
 TEST(PipelineStop, EndsEveryWriterWithItsFileClosedAndNothingReported) {

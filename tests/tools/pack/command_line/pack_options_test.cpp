@@ -95,6 +95,17 @@ TEST(PackOptions, ReadsTheFinishedExecutablesOptions) {
   EXPECT_EQ(full.main_library, "a.dll");
 }
 
+TEST(PackOptions, ReadsWhatAWindowedExecutableShows) {
+  const PackOptions plain = parse_pack_arguments({"-o", "o.exe", "a.dll"}, 1);
+  EXPECT_FALSE(plain.no_error_dialog || plain.no_progress_window || plain.splash);
+  const PackOptions quiet = parse_pack_arguments({"--no-error-dialog", "--no-progress-window", "-o", "o.exe", "a.dll"}, 1);
+  EXPECT_TRUE(quiet.no_error_dialog);
+  EXPECT_TRUE(quiet.no_progress_window);
+  const PackOptions splash = parse_pack_arguments({"--splash=s.png", "-o", "o.exe", "a.dll"}, 1);
+  EXPECT_EQ(splash.splash, "s.png");
+  EXPECT_FALSE(splash.no_progress_window);
+}
+
 TEST(PackOptions, ReadsInspectionQuietAndDepfileOptions) {
   const struct {
     Arguments arguments;
@@ -167,6 +178,14 @@ TEST(PackOptions, RefusesBadCommandLines) {
        "--output, --launcher, --depfile and the exe options belong to packing, not to --list, --verify or --extract"},
       {{"--verify", "a.exe", "--console"},
        "--output, --launcher, --depfile and the exe options belong to packing, not to --list, --verify or --extract"},
+      {{"--list", "a.exe", "--no-error-dialog"},
+       "--no-error-dialog, --no-progress-window and --splash belong to packing, not to --list, --verify or --extract"},
+      {{"app.dll", "-o", "o", "--attached-data-only", "--no-progress-window"},
+       "--no-error-dialog, --no-progress-window and --splash need an executable, not --attached-data-only"},
+      {{"app.dll", "-o", "o", "--splash", "s.png", "--no-progress-window"},
+       "--splash shows in the progress window, which --no-progress-window turns off: give one"},
+      {{"app.dll", "-o", "o", "--splash", "a.png", "--splash", "b.png"}, "the splash image is given twice"},
+      {{"app.dll", "-o", "o", "--splash="}, "--splash needs an image file"},
   };
   for (const auto& test : cases) {
     try {

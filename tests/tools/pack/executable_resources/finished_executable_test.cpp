@@ -10,6 +10,7 @@
 #include "tests/tools/pack/support/pack_test_support.h"
 #include "tests/tools/pack/support/pe_image_builder.h"
 #include "tests/tools/pack/support/version_reader.h"
+#include "payload/window_options.h"
 #include "tools/pack/command_line/pack_feedback.h"
 #include "tools/pack/pe/pe_editor.h"
 
@@ -277,6 +278,43 @@ TEST_F(FinishedExecutable, RefusesBadLaunchersAndOptionFilesWithOneLine) {
     EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 1) << run.errors;
     EXPECT_TRUE(fs::is_empty(case_folder / "out")) << "output left behind";
   }
+}
+
+TEST_F(FinishedExecutable, CarriesWhatItShowsAPersonAndTheSplashImage) {
+  const std::string png = std::string("\x89PNG\r\n\x1a\n", 8) + "rest of the image";
+  write_file(folder / "splash.png", png);
+  const struct {
+    const char* description;
+    std::vector<std::string> options;
+    bool error_dialog;
+    bool progress_window;
+    std::string splash;  // the resource's bytes, or how many copies there are when not one
+  } cases[] = {
+      {"defaults: both windows, no splash", {}, true, true, "0 copies"},
+      {"no error dialog", {"--no-error-dialog"}, false, true, "0 copies"},
+      {"no progress window", {"--no-progress-window"}, true, false, "0 copies"},
+      {"a splash image, as given", {"--splash", path("splash.png")}, true, true, png},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.description);
+    const pack::PeEditor executable = pack_with(test.options);
+    const std::string record = resource(executable, pack::resource_type_rcdata, window_options_resource_id);
+    const WindowOptions read = read_window_options(reinterpret_cast<const unsigned char*>(record.data()), record.size());
+    // The progress bar counts towards every entry's contents: app.dll and notes.txt.
+    const std::uint64_t unpacked = fs::file_size(folder / "app.dll") + fs::file_size(folder / "data/notes.txt");
+    EXPECT_EQ(read, (WindowOptions{test.error_dialog, test.progress_window, unpacked}));
+    EXPECT_EQ(record, window_options_record(read));
+    EXPECT_EQ(resource(executable, pack::resource_type_rcdata, splash_image_resource_id), test.splash);
+  }
+}
+
+TEST_F(FinishedExecutable, RefusesASplashThatIsNoImage) {
+  write_file(folder / "splash.txt", "not an image");
+  const PackRun run = run_pack({"--launcher", path("launcher.exe"), "--splash", path("splash.txt"), "-o", output(),
+                                path("app.dll")});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.errors.find("is not a PNG, JPEG, GIF or BMP file"), std::string::npos) << run.errors;
+  EXPECT_TRUE(fs::is_empty(folder / "out"));
 }
 
 TEST_F(FinishedExecutable, RefusesExecutableOptionsWithTheAttachedDataAlone) {
