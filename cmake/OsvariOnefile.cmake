@@ -108,16 +108,18 @@ endfunction()
 # osvari_add_onefile(<target> PROGRAM <exe target or file> | MAIN_LIBRARY <dll target or file>
 #                    [DATA <file or folder>...]
 #                    [COMPANY <text>] [PRODUCT <text>] [VERSION <text>] [LEVEL <n>]
-#                    [CONSOLE | WINDOWS] [ICON <file.ico>] [MANIFEST <file>] [CACHE])
+#                    [CONSOLE | WINDOWS] [ICON <file.ico>] [MANIFEST <file>] [CACHE]
+#                    [NO_ERROR_DIALOG] [NO_PROGRESS_WINDOW] [SPLASH <image>])
 # Builds <target>.exe: a launcher for the application, with its name and version compiled in,
 # packed by osvari-pack with the program or main library and the data, the version
 # information, and the subsystem, icon and manifest asked for. A program keeps its own
 # subsystem, icons and version information unless the options give others; a main library gets
 # a GUI program unless CONSOLE. With CACHE the executable unpacks once into a per-user cache
-# folder and starts from there later (osvari-pack --cache).
+# folder and starts from there later (osvari-pack --cache). NO_ERROR_DIALOG, NO_PROGRESS_WINDOW
+# and SPLASH choose what a windowed executable shows a person (osvari-pack's options of those names).
 function(osvari_add_onefile target)
-  cmake_parse_arguments(arg "CONSOLE;WINDOWS;CACHE" "PROGRAM;MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL;ICON;MANIFEST"
-    "DATA" ${ARGN})
+  cmake_parse_arguments(arg "CONSOLE;WINDOWS;CACHE;NO_ERROR_DIALOG;NO_PROGRESS_WINDOW"
+    "PROGRAM;MAIN_LIBRARY;COMPANY;PRODUCT;VERSION;LEVEL;ICON;MANIFEST;SPLASH" "DATA" ${ARGN})
   if(NOT arg_MAIN_LIBRARY AND NOT arg_PROGRAM)
     message(FATAL_ERROR "osvari_add_onefile(${target}): give the application: PROGRAM <executable target or .exe>, "
       "or MAIN_LIBRARY <DLL target or .dll exporting run_code>")
@@ -146,8 +148,14 @@ function(osvari_add_onefile target)
   if(arg_WINDOWS)
     list(APPEND executable_options --windows)
   endif()
+  if(arg_NO_ERROR_DIALOG)
+    list(APPEND executable_options --no-error-dialog)
+  endif()
+  if(arg_NO_PROGRESS_WINDOW)
+    list(APPEND executable_options --no-progress-window)
+  endif()
   set(option_files)
-  foreach(field ICON MANIFEST)
+  foreach(field ICON MANIFEST SPLASH)
     if(DEFINED arg_${field})
       # Relative to the calling CMakeLists.txt, as DATA.
       cmake_path(ABSOLUTE_PATH arg_${field} BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR} NORMALIZE OUTPUT_VARIABLE file)
