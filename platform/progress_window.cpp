@@ -46,6 +46,8 @@ struct WindowFunctions {
   OSVARI_WINDOW_FUNCTION(L"user32.dll", BeginPaint);
   OSVARI_WINDOW_FUNCTION(L"user32.dll", EndPaint);
   OSVARI_WINDOW_FUNCTION(L"user32.dll", DrawIconEx);
+  OSVARI_WINDOW_FUNCTION(L"user32.dll", SetWindowRgn);
+  OSVARI_WINDOW_FUNCTION(L"gdi32.dll", CreateRectRgn);
   OSVARI_WINDOW_FUNCTION(L"gdi32.dll", CreateFontIndirectW);
   OSVARI_WINDOW_FUNCTION(L"gdi32.dll", DeleteObject);
   OSVARI_WINDOW_FUNCTION(L"gdi32.dll", CreateCompatibleDC);
@@ -72,6 +74,7 @@ struct WindowFunctions {
         reinterpret_cast<const void*>(SetFocus),            reinterpret_cast<const void*>(SetForegroundWindow),
         reinterpret_cast<const void*>(BeginPaint),          reinterpret_cast<const void*>(EndPaint),
         reinterpret_cast<const void*>(DrawIconEx),          reinterpret_cast<const void*>(CreateFontIndirectW),
+        reinterpret_cast<const void*>(SetWindowRgn),        reinterpret_cast<const void*>(CreateRectRgn),
         reinterpret_cast<const void*>(DeleteObject),        reinterpret_cast<const void*>(CreateCompatibleDC),
         reinterpret_cast<const void*>(DeleteDC),            reinterpret_cast<const void*>(SelectObject),
         reinterpret_cast<const void*>(BitBlt),              reinterpret_cast<const void*>(CreateDIBSection),
@@ -106,6 +109,7 @@ constexpr int splash_max_height = 320;
 struct WindowState {
   const WindowFunctions& system;
   const std::function<ProgressReading()>& read;
+  const std::function<void()>& gone;
   HWND bar = nullptr;
   HICON icon = nullptr;
   POINT icon_at{};
@@ -140,6 +144,13 @@ void paint(HWND window, const WindowState& state) {
   system.EndPaint(window, &paint);
 }
 
+// An empty window region hides the window at once. Hiding or destroying it would do the same,
+// but Wine's X11 driver then waits up to 2 s for a window manager to confirm, and an Xvfb has none.
+void make_invisible(HWND window, const WindowState& state) {
+  state.system.SetWindowRgn(window, state.system.CreateRectRgn(0, 0, 0, 0), TRUE);
+  state.gone();
+}
+
 LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_NCCREATE) {
     const auto* creation = reinterpret_cast<const CREATESTRUCTW*>(lparam);
@@ -160,9 +171,11 @@ LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPAR
       [[fallthrough]];
     case WM_CLOSE:  // the close box and Alt+F4 cancel as the button does
       state->cancelled = true;
-      system.DestroyWindow(window);
+      make_invisible(window, *state);
+      system.PostQuitMessage(0);
       return 0;
     case close_message:
+      make_invisible(window, *state);
       system.DestroyWindow(window);
       return 0;
     case WM_DESTROY:
@@ -220,13 +233,17 @@ HWND child(const WindowFunctions& system, HWND parent, const wchar_t* class_name
 
 }  // namespace
 
-ProgressWindowEnd ProgressWindow::run(const ProgressWindowLook& look, const std::function<ProgressReading()>& read) {
+ProgressWindowEnd ProgressWindow::run(const ProgressWindowLook& look, const std::function<ProgressReading()>& read,
+                                      const std::function<void()>& gone) {
   const WindowFunctions& system = window_functions();
-  if (!system.complete()) return ProgressWindowEnd::not_shown;
+  if (!system.complete()) {
+    gone();
+    return ProgressWindowEnd::not_shown;
+  }
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
   system.InitCommonControlsEx(&controls);
 
-  WindowState state{system, read};
+  WindowState state{system, read, gone};
   state.icon = look.icon != nullptr ? static_cast<HICON>(look.icon) : system.LoadIconW(nullptr, MAKEINTRESOURCEW(32512) /* IDI_APPLICATION */);
   std::optional<DecodedImage> splash;
   if (!look.splash_image.empty()) splash = decode_image(look.splash_image, splash_max_width, splash_max_height);
@@ -256,6 +273,7 @@ ProgressWindowEnd ProgressWindow::run(const ProgressWindowLook& look, const std:
   if (window == nullptr) {
     if (font != nullptr) system.DeleteObject(font);
     if (state.splash != nullptr) system.DeleteObject(state.splash);
+    gone();
     return ProgressWindowEnd::not_shown;
   }
   if (splash) {
@@ -294,14 +312,20 @@ ProgressWindowEnd ProgressWindow::run(const ProgressWindowLook& look, const std:
   const int top = (system.GetSystemMetrics(SM_CYSCREEN) - outer_height) / 2;
   system.SetWindowPos(window, nullptr, left, top, outer_width, outer_height, SWP_NOZORDER);
   refresh(state);
+  window_.store(window);
+  // close() may have come while the window was being made: it is then never shown.
+  if (close_requested_.load()) {
+    window_.store(nullptr);
+    gone();
+    system.DestroyWindow(window);  // never mapped, so nothing to wait for
+    if (font != nullptr) system.DeleteObject(font);
+    if (state.splash != nullptr) system.DeleteObject(state.splash);
+    return ProgressWindowEnd::closed;
+  }
   system.ShowWindow(window, SW_SHOWNORMAL);
   system.SetForegroundWindow(window);
   if (cancel != nullptr) system.SetFocus(cancel);
   system.SetTimer(window, refresh_timer, refresh_milliseconds, nullptr);
-
-  window_.store(window);
-  // close() may have come before the window was there to be told.
-  if (close_requested_.load()) system.PostMessageW(window, close_message, 0, 0);
   MSG message{};
   while (system.GetMessageW(&message, nullptr, 0, 0) > 0) {
     if (system.IsDialogMessageW(window, &message)) continue;
@@ -309,9 +333,10 @@ ProgressWindowEnd ProgressWindow::run(const ProgressWindowLook& look, const std:
     system.DispatchMessageW(&message);
   }
   window_.store(nullptr);
+  if (state.cancelled) return ProgressWindowEnd::cancelled;
   if (font != nullptr) system.DeleteObject(font);
   if (state.splash != nullptr) system.DeleteObject(state.splash);
-  return state.cancelled ? ProgressWindowEnd::cancelled : ProgressWindowEnd::closed;
+  return ProgressWindowEnd::closed;
 }
 
 void ProgressWindow::close() {

@@ -30,10 +30,15 @@ enum class ProgressWindowEnd {
 class ProgressWindow {
  public:
   // Shows the window on the calling thread and runs its messages, reading the progress 20 times
-  // a second, until close() or the person cancels; the window is gone when it returns.
-  ProgressWindowEnd run(const ProgressWindowLook& look, const std::function<ProgressReading()>& read);
+  // a second, until close() or the person cancels. `gone` runs once the window can no longer be
+  // seen and never will be (also when none could be made), which may be well before run()
+  // returns: under Wine without a window manager, destroying a window waits 2 s for one. After
+  // a cancel, the window is left to the end of the process, which is near.
+  ProgressWindowEnd run(const ProgressWindowLook& look, const std::function<ProgressReading()>& read,
+                        const std::function<void()>& gone);
 
-  // Any thread: ends run() soon, also when called before run() has made its window.
+  // Any thread: ends run() soon, also when called before run() has made its window; a window
+  // not yet shown then never shows.
   void close();
 
   // Forgets an earlier close(), for the next run().

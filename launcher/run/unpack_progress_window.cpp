@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -16,26 +17,44 @@
 namespace osvari {
 namespace {
 
-// One unpacking runs at a time; its window's thread and what ends it.
+// One unpacking's window and its thread. The thread holds it too: once the window can no longer
+// be seen, the unpacking goes on without waiting for the thread, which may still be destroying
+// the window.
 struct ProgressWatch {
   std::mutex mutex;
-  std::condition_variable ended;
+  std::condition_variable changed;
   bool unpacking_ended = false;
+  bool window_gone = false;  // the window can no longer be seen and never will be
   ProgressWindow window;
-  std::thread thread;
 };
 
-ProgressWatch watch;
+// The current unpacking's, and its thread; the main thread alone uses them.
+std::shared_ptr<ProgressWatch> current_watch;
+std::thread current_thread;
 
-void show_when_slow(std::uint64_t total_bytes) {
+void mark_gone(ProgressWatch& watch) {
   {
-    std::unique_lock lock(watch.mutex);
+    const std::lock_guard lock(watch.mutex);
+    watch.window_gone = true;
+  }
+  watch.changed.notify_all();
+}
+
+void show_when_slow(const std::shared_ptr<ProgressWatch>& watch, std::uint64_t total_bytes) {
+  bool ended_in_time = false;
+  {
+    std::unique_lock lock(watch->mutex);
     const auto delay = std::chrono::milliseconds(progress_window_delay_milliseconds);
-    if (watch.ended.wait_for(lock, delay, [] { return watch.unpacking_ended; })) return;
+    ended_in_time = watch->changed.wait_for(lock, delay, [&] { return watch->unpacking_ended; });
+  }
+  if (ended_in_time) {
+    mark_gone(*watch);
+    return;
   }
   const ProgressWindowLook look{window_title(), own_icon(32), own_splash_image()};
-  const ProgressWindowEnd end =
-      watch.window.run(look, [total_bytes] { return ProgressReading{unpacked_bytes_written(), total_bytes}; });
+  const ProgressWindowEnd end = watch->window.run(
+      look, [total_bytes] { return ProgressReading{unpacked_bytes_written(), total_bytes}; },
+      [&] { mark_gone(*watch); });
   if (end != ProgressWindowEnd::cancelled) return;
   // As a Ctrl-C: the writers stop, the folder goes, and the process ends as the system's
   // console handler would end it.
@@ -48,13 +67,10 @@ void show_when_slow(std::uint64_t total_bytes) {
 ProgressWindowDuringUnpack::ProgressWindowDuringUnpack(std::uint64_t total_bytes) {
   if (!own_window_options().progress_window || !own_executable_is_windowed()) return;
   close_progress_window();  // an earlier unpacking's, should one be left
-  {
-    const std::lock_guard lock(watch.mutex);
-    watch.unpacking_ended = false;
-  }
-  watch.window.reset();
+  auto watch = std::make_shared<ProgressWatch>();
   try {
-    watch.thread = std::thread(show_when_slow, total_bytes);
+    current_thread = std::thread(show_when_slow, watch, total_bytes);
+    current_watch = std::move(watch);
   } catch (const std::system_error&) {
     // No thread, no window: the unpacking goes on as in a console executable.
   }
@@ -63,14 +79,19 @@ ProgressWindowDuringUnpack::ProgressWindowDuringUnpack(std::uint64_t total_bytes
 ProgressWindowDuringUnpack::~ProgressWindowDuringUnpack() { close_progress_window(); }
 
 void close_progress_window() {
-  if (!watch.thread.joinable() || watch.thread.get_id() == std::this_thread::get_id()) return;
+  if (!current_thread.joinable() || current_thread.get_id() == std::this_thread::get_id()) return;
+  ProgressWatch& watch = *current_watch;
   {
     const std::lock_guard lock(watch.mutex);
     watch.unpacking_ended = true;
   }
-  watch.ended.notify_all();
+  watch.changed.notify_all();
   watch.window.close();
-  watch.thread.join();
+  std::unique_lock lock(watch.mutex);
+  watch.changed.wait(lock, [&] { return watch.window_gone; });
+  lock.unlock();
+  current_thread.detach();
+  current_watch.reset();
 }
 
 }  // namespace osvari

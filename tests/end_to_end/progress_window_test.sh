@@ -83,7 +83,8 @@ xev -display "$DISPLAY" -root -event substructure >"$work/xev-fast.log" 2>&1 &
 xev_pid=$!
 background_pids+=("$xev_pid")
 sleep 0.5
-"$wine" "$start_as_explorer" --temp "$temp" "$(windows_path "$work/fast.exe")" --exit 7 >"$work/fast.out" 2>&1
+timeout 120 "$wine" "$start_as_explorer" --temp "$temp" "$(windows_path "$work/fast.exe")" --exit 7 >"$work/fast.out" 2>&1 ||
+  fail "the fast run did not end within 120 s: $(cat "$work/fast.out")"
 sleep 0.5
 kill "$xev_pid"
 touch "$work/keep-alive-ends"
