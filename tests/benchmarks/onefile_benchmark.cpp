@@ -397,18 +397,12 @@ void add_window_options(const std::wstring& launcher, const osvari::WindowOption
   }
 }
 
-std::string load_average_now() {
-  std::ifstream in("Z:\\proc\\loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one.empty() ? "(unknown)" : one + " " + five + " " + fifteen;
-}
-
 // The whole run of a windowed executable whose progress window shows (a display is needed: the
 // script starts an Xvfb) beside the same executable packed with --no-progress-window, in pairs
 // whose order alternates; for the large payload, and for the main library alone, which ends
 // before the window's 0.5 s and so measures what a run that never shows it pays.
 void measure_progress_window_cost(int runs) {
+  note_load_at_start();
   TemporaryDirectory root;
   const std::wstring temp = root / L"temp";
   CreateDirectoryW(temp.c_str(), nullptr);
@@ -416,15 +410,9 @@ void measure_progress_window_cost(int runs) {
   const std::wstring stamp_file = root / L"stamp.txt";
   wchar_t display[256] = {};
   GetEnvironmentVariableW(L"DISPLAY", display, 256);
-  std::printf("Progress window: whole run, window shown / --no-progress-window, pairs in alternating order; "
-              "DISPLAY=%ls; load average at the start %s\n",
-              display, load_average_now().c_str());
-  const auto spread = [](std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    char text[96];
-    std::snprintf(text, sizeof text, "%8.3f s (%.3f-%.3f)", values[values.size() / 2], values.front(), values.back());
-    return std::string(text);
-  };
+  std::printf("Progress window: whole run with the window shown, and with --no-progress-window (\"off\"), in pairs "
+              "of alternating order; DISPLAY=%ls\n",
+              display);
   for (const bool large : {true, false}) {
     const Payload payload = large ? make_payload("", 1900, 326u << 20, 163u << 20, 40) : main_library_alone(false);
     std::wstring launchers[2];
@@ -448,17 +436,21 @@ void measure_progress_window_cost(int runs) {
       }
       ratios.push_back(seconds[1] / seconds[0]);
     }
-    std::sort(ratios.begin(), ratios.end());
-    std::printf("  %-40s shown %s   off %s   ratio of medians %.3f, per pair %.3f (%.3f-%.3f), %d pairs\n",
-                large ? "1,900 files, 326 MiB:" : "main library alone (never shows it):", spread(whole[1]).c_str(),
-                spread(whole[0]).c_str(), median(whole[1]) / median(whole[0]), ratios[ratios.size() / 2],
-                ratios.front(), ratios.back(), pairs);
+    const auto [shown_low, shown_high] = std::minmax_element(whole[1].begin(), whole[1].end());
+    const auto [off_low, off_high] = std::minmax_element(whole[0].begin(), whole[0].end());
+    const auto [ratio_low, ratio_high] = std::minmax_element(ratios.begin(), ratios.end());
+    std::printf("  %-36s shown %7.3f s (%.3f-%.3f)   off %7.3f s (%.3f-%.3f)   %s", 
+                large ? "1,900 files, 326 MiB, window shown" : "main library alone, never shown", median(whole[1]),
+                *shown_low, *shown_high, median(whole[0]), *off_low, *off_high,
+                ratio_text(median(whole[1]), median(whole[0])).c_str());
+    if (ratios_printed()) std::printf(", per pair %.3f (%.3f-%.3f)", median(ratios), *ratio_low, *ratio_high);
+    std::printf("\n  %-36s  shown:%s   off:%s\n", "", every_run(whole[1]).c_str(), every_run(whole[0]).c_str());
     if (!large) {
-      std::printf("  %-40s %+.2f ms (median of the shown runs minus median of the off runs)\n", "never shown, cost:",
-                  (median(whole[1]) - median(whole[0])) * 1000);
+      std::printf("  %-36s %+.2f ms (median shown minus median off, %d pairs)\n", "cost of a window never shown",
+                  (median(whole[1]) - median(whole[0])) * 1000, pairs);
     }
   }
-  std::printf("  load average at the end %s\n\n", load_average_now().c_str());
+  note_load_at_end();
 }
 
 // An environment variable set for the length of one measurement.
