@@ -4,10 +4,11 @@
 
 xvfb_pid=
 background_pids=()
+# Keeps the script's exit status: a process already gone is no failure here.
 stop_display_session() {
-  for pid in "${background_pids[@]}"; do kill "$pid" 2>/dev/null; done
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
+  for pid in "${background_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  wait 2>/dev/null || true
 }
 trap stop_display_session EXIT
 
