@@ -21,6 +21,7 @@ std::uint64_t system_time_as_file_time() {
 void sleep_milliseconds(std::uint32_t milliseconds) { Sleep(milliseconds); }
 
 static_assert(thread_priority_below_normal == THREAD_PRIORITY_BELOW_NORMAL);
+static_assert(thread_priority_lowest == THREAD_PRIORITY_LOWEST);
 
 int current_thread_priority() {
   const int priority = GetThreadPriority(GetCurrentThread());

@@ -21,6 +21,7 @@ void sleep_milliseconds(std::uint32_t milliseconds);
 int current_thread_priority();
 void set_current_thread_priority(int priority);
 inline constexpr int thread_priority_below_normal = -1;  // THREAD_PRIORITY_BELOW_NORMAL
+inline constexpr int thread_priority_lowest = -2;        // THREAD_PRIORITY_LOWEST
 
 // GetEnvironmentVariableW: the length of the value when it fits (0 when unset or empty),
 // otherwise the capacity it needs.

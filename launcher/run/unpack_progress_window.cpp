@@ -51,6 +51,9 @@ void show_when_slow(const std::shared_ptr<ProgressWatch>& watch, std::uint64_t t
     mark_gone(*watch);
     return;
   }
+  // Making the first window of a process loads the system's window libraries, which takes CPU
+  // time the unpacking should have; the window waits its turn instead.
+  set_current_thread_priority(thread_priority_lowest);
   const ProgressWindowLook look{window_title(), own_icon(32), own_splash_image()};
   const ProgressWindowEnd end = watch->window.run(
       look, [total_bytes] { return ProgressReading{unpacked_bytes_written(), total_bytes}; },
