@@ -102,9 +102,14 @@ void fatal_system_error(std::string_view message, std::uint32_t code) {
 }
 
 void fatal_system_error(std::string_view message, std::uint32_t code, std::string_view next_line) {
-  report_system_error(message, code);
-  if (!next_line.empty()) write_line(stderr, std::string(next_line) + '\n');
-  exit_with_foreseen_failure();
+  const std::string line = system_error_line(message, code);
+  write_line(stderr, line);
+  std::string lines = line;
+  if (!next_line.empty()) {
+    write_line(stderr, std::string(next_line) + '\n');
+    lines += std::string(next_line) + '\n';
+  }
+  exit_with_foreseen_failure(lines);
 }
 
 void fatal_expand_error(std::wstring_view spec) {

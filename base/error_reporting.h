@@ -38,7 +38,7 @@ void report_system_error(std::string_view message, std::uint32_t code);
 void set_action_before_failure_exit(void (*action)());
 
 // Where the failure line also goes, for a person who cannot see the streams: called once, on the
-// first failure exit after it was set, with the line as written (without its line break), after
+// first failure exit after it was set, with the lines as written (without the last line break), after
 // the action before failure exit and before the process ends. Null clears it.
 void set_failure_notice(void (*notice)(std::string_view line));
 

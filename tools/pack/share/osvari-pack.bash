@@ -10,7 +10,7 @@ _osvari_pack() {
       COMPREPLY=($(compgen -f -X '!*.[eE][xX][eE]' -- "$current") $(compgen -d -- "$current")); return ;;
     --icon)
       COMPREPLY=($(compgen -f -X '!*.[iI][cC][oO]' -- "$current") $(compgen -d -- "$current")); return ;;
-    --manifest)
+    --manifest|--splash)
       COMPREPLY=($(compgen -f -- "$current")); return ;;
     --extract)
       COMPREPLY=($(compgen -d -- "$current")); return ;;
@@ -20,7 +20,7 @@ _osvari_pack() {
   if [[ $current == -* ]]; then
     COMPREPLY=($(compgen -W '--output --level --threads --launcher --attached-data-only --cache --depfile
       --quiet --list --verify --extract --help --version --console --windows --icon --company --product
-      --manifest -o -q -h -V' -- "$current"))
+      --manifest --no-error-dialog --no-progress-window --splash -o -q -h -V' -- "$current"))
     return
   fi
   COMPREPLY=($(compgen -f -- "$current"))
