@@ -1,5 +1,6 @@
 #include "launcher/finish/finished_run_sweep.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -77,9 +78,18 @@ std::wstring in_use_mark_name(std::wstring_view directory_name) {
   return L"Local\\osvari-in-use-" + std::wstring(directory_name);
 }
 
+std::function<bool()> start_up_budget(std::chrono::milliseconds time, int steps_past_time) {
+  const auto deadline = std::chrono::steady_clock::now() + time;
+  const auto steps_taken = std::make_shared<std::atomic<int>>(0);
+  return [deadline, steps_taken, steps_past_time] {
+    if (std::chrono::steady_clock::now() < deadline) return false;
+    return steps_taken->fetch_add(1) >= steps_past_time;
+  };
+}
+
 std::unique_ptr<SweepOperations> make_system_sweep_operations() {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(sweep_milliseconds);
-  return make_system_sweep_operations([deadline] { return std::chrono::steady_clock::now() >= deadline; });
+  return make_system_sweep_operations(
+      start_up_budget(std::chrono::milliseconds(sweep_milliseconds), sweep_steps_past_time));
 }
 
 std::unique_ptr<SweepOperations> make_system_sweep_operations(std::function<bool()> stop) {

@@ -3,6 +3,7 @@
 // short budget, and the rest while the child runs (see sweep_while_waiting.h).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -51,7 +52,17 @@ class SweepOperations {
   virtual bool out_of_time() = 0;
 };
 
-// The binding that calls the system, with a budget of sweep_milliseconds from its creation.
+// Past its time, the start-up budget still lets this many steps (a file deleted, a folder or a
+// record looked at) go: listing a large leftover can take the whole time, and a start that then
+// deleted nothing would never get anywhere with it.
+inline constexpr int sweep_steps_past_time = 32;
+
+// A budget of `time` from now, then `steps_past_time` more asks: true once both are spent. It may
+// be asked from several threads.
+std::function<bool()> start_up_budget(std::chrono::milliseconds time, int steps_past_time);
+
+// The binding that calls the system, with start_up_budget(sweep_milliseconds,
+// sweep_steps_past_time) from its creation.
 std::unique_ptr<SweepOperations> make_system_sweep_operations();
 // The same with no budget: it stops once `stop` (asked from several threads) says so.
 std::unique_ptr<SweepOperations> make_system_sweep_operations(std::function<bool()> stop);

@@ -103,6 +103,18 @@ TEST(SweepFinishedRuns, StopsAtItsLimitAndWhenOutOfTime) {
   }
 }
 
+// The start-up budget: its time first, then a fixed number of further steps, whatever the time,
+// so a start whose time went on listing a large leftover still deletes some of it.
+TEST(StartUpBudget, AllowsItsStepsPastTimeAndNoMore) {
+  const std::function<bool()> spent_time = start_up_budget(std::chrono::milliseconds(0), 3);
+  for (int step = 0; step < 3; ++step) EXPECT_FALSE(spent_time()) << step;
+  EXPECT_TRUE(spent_time());
+  EXPECT_TRUE(spent_time());
+
+  const std::function<bool()> time_left = start_up_budget(std::chrono::hours(1), 0);
+  for (int step = 0; step < 100; ++step) EXPECT_FALSE(time_left()) << step;
+}
+
 // With no limit (the sweep while waiting), every finished run goes in one call.
 TEST(SweepFinishedRuns, WithNoLimitTakesEveryFinishedRunUntilTimeRunsOut) {
   ScriptedSweep system;
