@@ -11,47 +11,17 @@ title=$3
 work=$4
 screenshot=$work.png
 rm -rf "$work" "$screenshot" && mkdir -p "$work/temp" "$work/current"
-fail() { echo "$*"; exit 1; }
 for canary in canary.txt current/canary.txt; do printf 'canary' >"$work/$canary"; done
 
-xvfb_pid=
-run_pid=
-finish() {
-  [ -n "$run_pid" ] && kill "$run_pid" 2>/dev/null
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-  wait 2>/dev/null
-}
-trap finish EXIT
+source "$(dirname "$0")/display_session.sh"
+start_display
 
-# A display no other X server holds; Xvfb stops at once when another took it first.
-for display in $(seq $((100 + $$ % 400)) $((140 + $$ % 400))); do
-  [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] && continue
-  Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  xvfb_pid=$!
-  for _ in $(seq 50); do
-    xdpyinfo -display ":$display" >/dev/null 2>&1 && break
-    kill -0 "$xvfb_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  xdpyinfo -display ":$display" >/dev/null 2>&1 && break
-  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null || true
-  xvfb_pid=
-done
-[ -n "$xvfb_pid" ] || fail "no display for Xvfb: $(cat "$work/xvfb.log")"
-export DISPLAY=:$display
-
-# Wine's desktop process takes its display when the prefix's server starts: a server still running
-# from tests before this one has none, and the program could open no window. Wait for it to end.
-wineserver=$(dirname "$wine")/wineserver
-[ -x "$wineserver" ] || wineserver=wineserver
-timeout 120 "$wineserver" -w || fail "the Wine prefix's server did not end within 120 s"
-
-windows_path() { "$wine" winepath -w "$1" 2>/dev/null; }
 # The batch file waits for the windowed program and names its whole exit code.
 printf '@echo off\r\nset TEMP=%s\r\nset TMP=%s\r\nstart "" /wait "%s"\r\necho exit=%%ERRORLEVEL%%\r\n' \
   "$(windows_path "$work/temp")" "$(windows_path "$work/temp")" "$(windows_path "$executable")" >"$work/run.bat"
 (cd "$work/current" && exec "$wine" cmd /c "$(windows_path "$work/run.bat")" >"$work/run.out" 2>&1) &
 run_pid=$!
+background_pids+=("$run_pid")
 
 window=
 for _ in $(seq 300); do
