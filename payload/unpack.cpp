@@ -57,12 +57,16 @@ bool read_entry_size(std::uint64_t& size) {
   return true;
 }
 
+void (*during_unpacking)() = nullptr;
+
 // Decodes and drops the contents of an entry that stays as it is on disk.
 bool skip_entry_contents(std::uint64_t size) {
-  while (size > 0) {
+  constexpr std::uint64_t chunks_per_call = (1 << 20) / chunk_size;
+  for (std::uint64_t chunks = 1; size > 0; ++chunks) {
     const auto length = static_cast<std::uint32_t>(std::min(size, chunk_size));
     if (!try_read_attached_data(chunk, length)) return false;
     size -= length;
+    if (chunks % chunks_per_call == 0 && during_unpacking != nullptr) during_unpacking();
   }
   return true;
 }
@@ -206,6 +210,11 @@ void set_main_library_path(std::wstring_view directory, std::wstring_view entry_
 }
 
 std::uint64_t unpacked_bytes_written() { return process_write_queue().bytes_written(); }
+
+void call_during_unpacking(void (*hook)()) {
+  during_unpacking = hook;
+  process_write_queue().call_after_each_block(hook);
+}
 
 void stop_unpacking() { process_write_queue().stop_writers_and_wait(); }
 

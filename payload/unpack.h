@@ -46,6 +46,10 @@ void set_main_library_path(std::wstring_view directory, std::wstring_view name);
 // may ask, at the cost of one relaxed atomic load.
 std::uint64_t unpacked_bytes_written();
 
+// Calls `hook` on the decoding thread of every unpacking in this process after each block of
+// contents it passes on to the writers and after each 1 MiB of contents it skips (null: none).
+void call_during_unpacking(void (*hook)());
+
 // Stops the writing threads, if any run, after the piece each is writing, and waits until they
 // have closed their files, so that nothing of this process holds the unpack directory: for a console
 // event and for the exit after a failure. Unpacking in this process stays stopped.

@@ -50,6 +50,7 @@ void WriteQueue::pass_on(WriteBlock* block) {
     full_.push_back(block);
   }
   changed_.notify_all();
+  if (after_each_block_ != nullptr) after_each_block_();
 }
 
 void WriteQueue::close_input() {

@@ -99,6 +99,10 @@ class WriteQueue {
     return times_ != nullptr && writer < times_->writers.size() ? &times_->writers[writer] : nullptr;
   }
 
+  // Called on the decoding thread after each block it passes on (null: nothing is called), for a
+  // caller that looks at the clock now and then without a thread of its own.
+  void call_after_each_block(void (*hook)()) { after_each_block_ = hook; }
+
   // Bytes of file contents the writers have written since the last reset(), for a progress
   // window's thread; a writer adds each block's bytes once it has written them.
   void count_written(std::size_t bytes) { bytes_written_.fetch_add(bytes, std::memory_order_relaxed); }
@@ -119,6 +123,7 @@ class WriteQueue {
   std::atomic<std::uint64_t> earliest_failure_{no_failure};
   std::atomic<bool> stop_{false};
   UnpackTimes* times_ = nullptr;
+  void (*after_each_block_)() = nullptr;
   std::atomic<std::uint64_t> bytes_written_{0};
 };
 

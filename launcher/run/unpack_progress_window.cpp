@@ -23,14 +23,22 @@ namespace {
 struct ProgressWatch {
   std::mutex mutex;
   std::condition_variable changed;
-  bool unpacking_ended = false;
   bool window_gone = false;  // the window can no longer be seen and never will be
   ProgressWindow window;
 };
 
-// The current unpacking's, and its thread; the main thread alone uses them.
+// The current unpacking's window and its thread, once started; the main thread alone uses them.
 std::shared_ptr<ProgressWatch> current_watch;
 std::thread current_thread;
+
+// The current unpacking before its window's thread starts: the decoding thread looks at the
+// clock after each block, so an unpacking that ends in time costs no thread at all.
+struct PendingWindow {
+  bool waiting = false;
+  std::chrono::steady_clock::time_point show_at;
+  std::uint64_t total_bytes = 0;
+};
+PendingWindow pending;
 
 void mark_gone(ProgressWatch& watch) {
   {
@@ -40,17 +48,7 @@ void mark_gone(ProgressWatch& watch) {
   watch.changed.notify_all();
 }
 
-void show_when_slow(const std::shared_ptr<ProgressWatch>& watch, std::uint64_t total_bytes) {
-  bool ended_in_time = false;
-  {
-    std::unique_lock lock(watch->mutex);
-    const auto delay = std::chrono::milliseconds(progress_window_delay_milliseconds);
-    ended_in_time = watch->changed.wait_for(lock, delay, [&] { return watch->unpacking_ended; });
-  }
-  if (ended_in_time) {
-    mark_gone(*watch);
-    return;
-  }
+void show_window(const std::shared_ptr<ProgressWatch>& watch, std::uint64_t total_bytes) {
   // Making the first window of a process loads the system's window libraries, which takes CPU
   // time the unpacking should have; the window waits its turn instead.
   set_current_thread_priority(thread_priority_lowest);
@@ -65,30 +63,40 @@ void show_when_slow(const std::shared_ptr<ProgressWatch>& watch, std::uint64_t t
   end_process(terminated_child_exit_code);
 }
 
-}  // namespace
-
-ProgressWindowDuringUnpack::ProgressWindowDuringUnpack(std::uint64_t total_bytes) {
-  if (!own_window_options().progress_window || !own_executable_is_windowed()) return;
-  close_progress_window();  // an earlier unpacking's, should one be left
+// On the decoding thread, after each block.
+void show_when_slow() {
+  if (!pending.waiting || std::chrono::steady_clock::now() < pending.show_at) return;
+  pending.waiting = false;
   auto watch = std::make_shared<ProgressWatch>();
   try {
-    current_thread = std::thread(show_when_slow, watch, total_bytes);
+    current_thread = std::thread(show_window, watch, pending.total_bytes);
     current_watch = std::move(watch);
   } catch (const std::system_error&) {
     // No thread, no window: the unpacking goes on as in a console executable.
   }
 }
 
+}  // namespace
+
+ProgressWindowDuringUnpack::ProgressWindowDuringUnpack(std::uint64_t total_bytes) {
+  if (!own_window_options().progress_window || !own_executable_is_windowed()) return;
+  close_progress_window();  // an earlier unpacking's, should one be left
+  pending = {.waiting = true,
+             .show_at = std::chrono::steady_clock::now() + std::chrono::milliseconds(progress_window_delay_milliseconds),
+             .total_bytes = total_bytes};
+  call_during_unpacking(show_when_slow);
+}
+
 ProgressWindowDuringUnpack::~ProgressWindowDuringUnpack() { close_progress_window(); }
 
 void close_progress_window() {
-  if (!current_thread.joinable() || current_thread.get_id() == std::this_thread::get_id()) return;
-  ProgressWatch& watch = *current_watch;
-  {
-    const std::lock_guard lock(watch.mutex);
-    watch.unpacking_ended = true;
+  if (pending.waiting) {
+    pending.waiting = false;
+    call_during_unpacking(nullptr);
   }
-  watch.changed.notify_all();
+  if (!current_thread.joinable() || current_thread.get_id() == std::this_thread::get_id()) return;
+  call_during_unpacking(nullptr);
+  ProgressWatch& watch = *current_watch;
   watch.window.close();
   std::unique_lock lock(watch.mutex);
   watch.changed.wait(lock, [&] { return watch.window_gone; });

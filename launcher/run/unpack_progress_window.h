@@ -8,10 +8,11 @@ namespace osvari {
 inline constexpr std::uint32_t progress_window_delay_milliseconds = 500;
 
 // For as long as it lives, around one unpacking in a windowed executable packed with the progress
-// window: a thread waits 0.5 s and, if the unpacking still runs, shows the window, its bar
-// counting the bytes written towards `total_bytes` (0: not known). The window is gone once this
-// is. Cancel acts as Ctrl-C does: the writers stop, the unpack directory is removed and the
-// process ends with STATUS_CONTROL_C_EXIT. A console executable gets nothing, not even a thread.
+// window: once 0.5 s have passed, the next block the unpacking passes on starts a thread that
+// shows the window, its bar counting the bytes written towards `total_bytes` (0: not known); an
+// unpacking that ends sooner starts no thread. The window is gone once this is. Cancel acts as
+// Ctrl-C does: the writers stop, the unpack directory is removed and the process ends with
+// STATUS_CONTROL_C_EXIT. A console executable gets nothing.
 class ProgressWindowDuringUnpack {
  public:
   explicit ProgressWindowDuringUnpack(std::uint64_t total_bytes);
