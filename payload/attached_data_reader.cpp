@@ -18,6 +18,10 @@ bool starts_with_header(ResourceBytes data) {
          std::memcmp(data.data, attached_data_header.data(), attached_data_header.size()) == 0;
 }
 
+// Reads of this many bytes or more, once the decode buffer is spent, are decoded into the
+// reader's destination itself.
+constexpr std::uint64_t direct_read_bytes = 32768;
+
 // One reader per process; only the main thread uses it.
 struct Reader {
   ResourceBytes attached_data;
@@ -51,6 +55,20 @@ bool decode_once() {
   reader.frame_ended = result == 0;
   reader.output.size = reader.output.pos;
   reader.output.pos = 0;
+  return true;
+}
+
+// One decoder call straight into `target`, for reads large enough that a copy through the decode
+// buffer would cost more than the call; `produced` bytes are then there. False as decode_once.
+bool decode_directly(unsigned char* target, std::uint64_t count, std::uint64_t& produced) {
+  if (reader.input.pos == reader.input.size && !reader.full_buffer) return false;
+  ZSTD_outBuffer output{target, static_cast<std::size_t>(count), 0};
+  const std::size_t result = ZSTD_decompressStream(reader.decoder, &output, &reader.input);
+  ++reader.decoder_calls;
+  if (ZSTD_isError(result)) return false;
+  reader.full_buffer = output.pos == output.size;
+  reader.frame_ended = result == 0;
+  produced = output.pos;
   return true;
 }
 
@@ -108,6 +126,13 @@ void read_attached_data(void* destination, std::uint64_t count) {
 bool try_read_attached_data(void* destination, std::uint64_t count) {
   auto* target = static_cast<unsigned char*>(destination);
   while (count > 0) {
+    if (reader.output.pos == reader.output.size && count >= direct_read_bytes) {
+      std::uint64_t produced = 0;
+      if (!decode_directly(target, count, produced)) return false;
+      target += produced;
+      count -= produced;
+      continue;
+    }
     if (reader.output.pos == reader.output.size && !refill()) return false;
     const std::uint64_t held = reader.output.size - reader.output.pos;
     const std::uint64_t n = std::min(count, held);

@@ -1,5 +1,6 @@
 // The attached data: resource 27 of the executable, "KAY" and a Zstandard stream of entries.
-// Bytes are decoded on demand, in order, through one decode buffer.
+// Bytes are decoded on demand, in order, through one decode buffer, or for large reads straight
+// into the reader's destination.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "tests/support/payload_builder.h"
@@ -44,6 +45,17 @@ TEST(AttachedDataReader, TwoFramesReadAsOneStreamAcrossTheBoundary) {
   const std::string frames = pack::compress_frame(decoded.substr(0, split), {.level = 1}) +
                              pack::compress_frame(decoded.substr(split), {.level = 1});
   expect_reads_back(pack::wrap_attached_data(frames), decoded, {3});
+}
+
+TEST(AttachedDataReader, LargeReadsGoOnAcrossFrameBoundaries) {
+  const std::string decoded = decoded_stream({{u"first.dll", varied_bytes(100'000)}, {u"second.bin", varied_bytes(90'000, 2)}});
+  const std::string frames = pack::compress_frame(decoded.substr(0, 70'000), {.level = 1}) +
+                             pack::compress_frame("", {.level = 1}) +
+                             pack::compress_frame(decoded.substr(70'000), {.level = 1});
+  for (const auto& pieces : std::vector<std::vector<std::size_t>>{{150'000}, {40'000}, {5, 65'000}}) {
+    SCOPED_TRACE(pieces.back());
+    expect_reads_back(pack::wrap_attached_data(frames), decoded, pieces);
+  }
 }
 
 TEST(AttachedDataReader, TrailingBytesAfterTheLastFrameAreNeverDecoded) {
@@ -105,16 +117,24 @@ class FrameEnd : public ::testing::TestWithParam<FrameEndCase> {};
 
 // libzstd checks the checksum in the call that yields a frame's last bytes when it has them; the
 // confirmation matters where the last read ends before the frame does.
+// Read at once, large reads are decoded straight into their destination; in small pieces,
+// through the decode buffer.
 TEST_P(FrameEnd, IsConfirmedAfterTheTerminatorOrEndsTheRun) {
   const FrameEndCase& test = GetParam();
-  EXPECT_EXIT(
-      {
-        open_attached_data(as_resource(test.attached));
-        if (read_bytes(test.decoded_through_terminator.size()) != test.decoded_through_terminator) std::exit(3);
-        confirm_attached_data_end();
-        std::exit(0);
-      },
-      ::testing::ExitedWithCode(test.exit_code), "^$");
+  const std::size_t size = test.decoded_through_terminator.size();
+  for (const std::size_t piece : {size, std::size_t{1000}}) {
+    SCOPED_TRACE(piece);
+    EXPECT_EXIT(
+        {
+          open_attached_data(as_resource(test.attached));
+          std::string decoded;
+          while (decoded.size() < size) decoded += read_bytes(std::min(piece, size - decoded.size()));
+          if (decoded != test.decoded_through_terminator) std::exit(3);
+          confirm_attached_data_end();
+          std::exit(0);
+        },
+        ::testing::ExitedWithCode(test.exit_code), "^$");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, FrameEnd, ::testing::ValuesIn(frame_end_cases()),
