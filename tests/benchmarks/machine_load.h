@@ -20,7 +20,8 @@ bool ratios_allowed(const MachineLoad& load);
 // "load 0.42 on 2 cores", or what could not be read.
 std::string describe(const MachineLoad& load);
 
-// Notes the load at the start of a measurement, which decides whether its ratios are printed.
+// Notes the load at the start of a measurement, which decides whether its ratios are printed,
+// once it has fallen to the core count or two minutes have passed.
 void note_load_at_start();
 // Prints the load at its start and now, and why ratios were withheld if they were.
 void note_load_at_end();
