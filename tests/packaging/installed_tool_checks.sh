@@ -20,8 +20,9 @@ printf 'hello\n' >"$work/data/hello.txt"
 pack_and_run() {
   local tool=$1 exe=$2 code=$3 output ended
   if [[ $tool == *.exe ]]; then
+    # The data folder as a Linux user types it: on the current drive, /tmp/... is a path too.
     quietly wine "$tool" -q --level 3 --console -o "$(windows_path "$exe")" "$(windows_path "$main_library")" \
-      "$(windows_path "$work/data")"
+      "$work/data"
   else
     quietly "$tool" -q --level 3 --console -o "$exe" "$main_library" "$work/data"
     [ -x "$exe" ] || fail "$tool wrote $exe without the executable bit"

@@ -58,6 +58,9 @@ void define_options(CLI::App& app, Collected& collected) {
   app.formatter(std::make_shared<UsageFormatter>());
   app.get_formatter()->column_width(24);
   app.allow_extras();  // unknown options are named below, in this tool's words
+  // On Windows CLI11 would read "/name" as an option: an absolute path such as /tmp/data must
+  // stay a file to pack.
+  app.allow_windows_style_options(false);
   const auto value = [&](const char* names, std::vector<std::string>& into, const char* text, const char* help,
                          const char* group = "Options") {
     return app.add_option(names, into, help)
@@ -258,10 +261,13 @@ PackOptions parse_pack_arguments(const std::vector<std::string>& arguments, int 
   read_command_line(arguments, app, options.help);
   if (options.help) return options;
   for (const std::string& extra : app.remaining()) {
-    if (extra != "--" && extra.size() > 1 && extra.starts_with('-')) {
+    if (extra == "--") continue;
+    if (extra.size() > 1 && extra.starts_with('-')) {
       fail_usage("unknown option " + (extra.starts_with("--") ? extra.substr(0, extra.find('=')) : extra) +
                  " (see --help)");
     }
+    // Nothing given may be left out of the executable without a word.
+    fail_usage("unexpected argument \"" + extra + "\" (see --help)");
   }
 
   options.quiet = collected.quiet;

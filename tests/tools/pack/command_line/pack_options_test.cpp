@@ -29,6 +29,12 @@ TEST(PackOptions, ReadsOptionsAndOperands) {
   EXPECT_EQ(full.main_library, "app.dll");
   EXPECT_EQ(full.inputs, (Arguments{"data", "-x", "y"}));
 
+  // Absolute paths, also on Windows, where a slash could start an option.
+  const PackOptions absolute = parse_pack_arguments({"-o", "/tmp/o.exe", "/tmp/app.dll", "/tmp/data"}, 1);
+  EXPECT_EQ(absolute.main_library, "/tmp/app.dll");
+  EXPECT_EQ(absolute.inputs, (Arguments{"/tmp/data"}));
+  EXPECT_EQ(parse_pack_arguments({"--list", "/tmp/app.exe"}, 1).inspected_file, "/tmp/app.exe");
+
   EXPECT_EQ(parse_pack_arguments({"-o", "o", "a.dll"}, 0).threads, 1);  // unknown hardware
   EXPECT_EQ(parse_pack_arguments({"-o", "o", "a.dll", "--level", "22"}, 1).level, 22);
   EXPECT_TRUE(parse_pack_arguments({"--help", "--unknown"}, 1).help);
