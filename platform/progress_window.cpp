@@ -93,7 +93,7 @@ const WindowFunctions& window_functions() {
 constexpr wchar_t window_class_name[] = L"OsvariOnefileProgress";
 constexpr UINT close_message = WM_APP + 1;
 constexpr UINT_PTR refresh_timer = 1;
-constexpr UINT refresh_milliseconds = 50;
+constexpr UINT refresh_milliseconds = 100;
 constexpr int bar_steps = 1000;
 
 // Sizes in pixels at the usual 96 dots per inch, as a dialog of this kind has them.
@@ -117,6 +117,7 @@ struct WindowState {
   RECT splash_at{};
   bool counting = false;  // the bar counts bytes; else it only moves
   bool cancelled = false;
+  WPARAM shown_position = 0;
 };
 
 void refresh(WindowState& state) {
@@ -124,6 +125,9 @@ void refresh(WindowState& state) {
   if (reading.total == 0) return;
   const std::uint64_t done = std::min(reading.done, reading.total);
   const auto position = static_cast<WPARAM>(done * bar_steps / reading.total);
+  // Each repaint is drawing work taken from the unpacking (under Wine, requests to the X server).
+  if (position == state.shown_position) return;
+  state.shown_position = position;
   state.system.SendMessageW(state.bar, PBM_SETPOS, position, 0);
 }
 

@@ -29,7 +29,7 @@ enum class ProgressWindowEnd {
 
 class ProgressWindow {
  public:
-  // Shows the window on the calling thread and runs its messages, reading the progress 20 times
+  // Shows the window on the calling thread and runs its messages, reading the progress 10 times
   // a second, until close() or the person cancels. `gone` runs once the window can no longer be
   // seen and never will be (also when none could be made), which may be well before run()
   // returns: under Wine without a window manager, destroying a window waits 2 s for one. After
