@@ -6,7 +6,8 @@
 # "files" for one file's creation and removal (the launcher's handle-checked way beside
 # DeleteFileW), on one thread and on more, or "program" for a program packed as it is beside the
 # same files with the main library, and a cached program's start beside starting it directly, or
-# "writers" for the launcher's unpack code with 1, 2, 3 and 4 writers on both payloads, or
+# "writers" for the launcher's unpack code with 1, 2, 3 and 4 writers on both payloads (then
+# "large" or "small" for one), or
 # "progress" for a windowed exe whose progress window shows (on an Xvfb the script starts) beside
 # the same exe packed with --no-progress-window, which the full run also prints last.
 # Each measurement prints every run, the spread, and the machine's load at its start and end; its
