@@ -37,6 +37,7 @@
 #include "payload/unpack_writer.h"
 #include "payload/window_options.h"
 #include "platform/files.h"
+#include "tests/benchmarks/bare_window.h"
 #include "tests/benchmarks/in_process_unpack.h"
 #include "tests/benchmarks/leftover_sweep.h"
 #include "tests/benchmarks/machine_load.h"
@@ -408,6 +409,31 @@ void add_window_options(const std::wstring& launcher, const osvari::WindowOption
   }
 }
 
+// What the system alone asks for a process's first window like the progress window: a process
+// that makes one beside a process that makes none, in pairs of alternating order.
+void measure_bare_window(int pairs) {
+  const std::wstring self = own_path();
+  std::vector<double> seconds[2];
+  std::vector<double> differences;
+  for (int i = 0; i < pairs; ++i) {
+    double pair[2] = {};
+    for (const bool second : {false, true}) {
+      const bool window = second != (i % 2 == 1);
+      const Run run = run_process_timed(self, L"\"" + self + (window ? L"\" --bare-window" : L"\" --no-window"));
+      pair[window] = seconds_between(run.start, run.end);
+      seconds[window].push_back(pair[window]);
+    }
+    differences.push_back(pair[1] - pair[0]);
+  }
+  std::sort(differences.begin(), differences.end());
+  std::printf("  %-36s %+.1f ms (median of %d pairs' differences; middle half %+.1f to %+.1f ms): a process\n"
+              "  %-36s that shows a bare window with a bar and a button beside one that shows none\n",
+              "the system's own first window", median(differences) * 1000, pairs,
+              differences[differences.size() / 4] * 1000, differences[differences.size() - 1 - differences.size() / 4] * 1000,
+              "");
+  std::printf("  %-36s  window:%s   none:%s\n", "", every_run(seconds[1]).c_str(), every_run(seconds[0]).c_str());
+}
+
 // The whole run of a windowed executable whose progress window shows (a display is needed: the
 // script starts an Xvfb) beside the same executable packed with --no-progress-window, in pairs
 // whose order alternates; for the large payload, and for the main library alone, which ends
@@ -484,6 +510,7 @@ void measure_progress_window_cost(int runs) {
       print_differences("the same exe under two names", "the noise's own", same_differences);
     }
   }
+  measure_bare_window(runs * 4);
   note_load_at_end();
 }
 
@@ -770,6 +797,8 @@ int host_library(int argc, wchar_t** argv) {
 
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && std::wstring_view(argv[1]) == L"--host") return host_library(argc, argv);
+  if (argc == 2 && std::wstring_view(argv[1]) == L"--bare-window") return show_bare_window();
+  if (argc == 2 && std::wstring_view(argv[1]) == L"--no-window") return 0;
   const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 5;
   const std::wstring only = argc > 2 ? argv[2] : L"";
   if (only == L"checksum") {
