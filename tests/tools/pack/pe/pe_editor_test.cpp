@@ -62,7 +62,9 @@ TEST_P(WrittenLauncher, CarriesTheNewResourceAndKeepsTheRest) {
   EXPECT_EQ(written.find("another old copy"), std::string::npos);
   const std::size_t manifest = written.find("<assembly/>");
   EXPECT_EQ(manifest != std::string::npos, test.had_resources);
-  if (manifest != std::string::npos) EXPECT_EQ(written.find("<assembly/>", manifest + 1), std::string::npos);
+  if (manifest != std::string::npos) {
+    EXPECT_EQ(written.find("<assembly/>", manifest + 1), std::string::npos);
+  }
   EXPECT_EQ(written.size(), facts.last_section_end_in_file + test.kept_after_sections.size())
       << "the signature stays out";
   EXPECT_EQ(written.substr(facts.last_section_end_in_file), test.kept_after_sections);

@@ -80,7 +80,9 @@ TEST(ProgramCheck, ClassifiesImages) {
     const std::string image = test.image();
     const ProgramImage result = check_program(ImageBytes::in_memory(image));
     EXPECT_EQ(result.verdict, test.expected) << test.description;
-    if (test.expected == ProgramCheck::program) EXPECT_EQ(result.subsystem, test.subsystem) << test.description;
+    if (test.expected == ProgramCheck::program) {
+      EXPECT_EQ(result.subsystem, test.subsystem) << test.description;
+    }
   }
 }
 
