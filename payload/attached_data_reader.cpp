@@ -38,38 +38,28 @@ Reader reader;
 
 [[noreturn]] void fail_decode() { fatal_error("Error, couldn't decode attached data."); }
 
-// One decoder call into the whole decode buffer; the bytes it held before are gone. False when
-// the stream is damaged or has ended.
-bool decode_once() {
+// One decoder call into `output`, from its position on: false when the stream is damaged or
+// has ended.
+bool decode_into(ZSTD_outBuffer& output) {
   if (reader.input.pos == reader.input.size && !reader.full_buffer) return false;
-  reader.output = ZSTD_outBuffer{reader.decode_buffer, decode_buffer_size, 0};
-  const std::size_t result = ZSTD_decompressStream(reader.decoder, &reader.output, &reader.input);
+  const std::size_t result = ZSTD_decompressStream(reader.decoder, &output, &reader.input);
   ++reader.decoder_calls;
-  reader.full_buffer = reader.output.pos == decode_buffer_size;
-  if (ZSTD_isError(result)) {
-    reader.output = ZSTD_outBuffer{reader.decode_buffer, 0, 0};
-    return false;
-  }
+  reader.full_buffer = output.pos == output.size;
+  if (ZSTD_isError(result)) return false;
   // libzstd returns 0 only once a frame is decoded and flushed, its checksum verified; one
   // call never runs past a frame's end.
   reader.frame_ended = result == 0;
-  reader.output.size = reader.output.pos;
-  reader.output.pos = 0;
   return true;
 }
 
-// One decoder call straight into `target`, for reads large enough that a copy through the decode
-// buffer would cost more than the call; `produced` bytes are then there. False as decode_once.
-bool decode_directly(unsigned char* target, std::uint64_t count, std::uint64_t& produced) {
-  if (reader.input.pos == reader.input.size && !reader.full_buffer) return false;
-  ZSTD_outBuffer output{target, static_cast<std::size_t>(count), 0};
-  const std::size_t result = ZSTD_decompressStream(reader.decoder, &output, &reader.input);
-  ++reader.decoder_calls;
-  if (ZSTD_isError(result)) return false;
-  reader.full_buffer = output.pos == output.size;
-  reader.frame_ended = result == 0;
-  produced = output.pos;
-  return true;
+// One decoder call into the whole decode buffer; the bytes it held before are gone. False as
+// decode_into.
+bool decode_once() {
+  reader.output = ZSTD_outBuffer{reader.decode_buffer, decode_buffer_size, 0};
+  const bool decoded = decode_into(reader.output);
+  reader.output.size = decoded ? reader.output.pos : 0;
+  reader.output.pos = 0;
+  return decoded;
 }
 
 bool refill() {
@@ -127,10 +117,11 @@ bool try_read_attached_data(void* destination, std::uint64_t count) {
   auto* target = static_cast<unsigned char*>(destination);
   while (count > 0) {
     if (reader.output.pos == reader.output.size && count >= direct_read_bytes) {
-      std::uint64_t produced = 0;
-      if (!decode_directly(target, count, produced)) return false;
-      target += produced;
-      count -= produced;
+      // Large enough that a copy through the decode buffer would cost more than the call.
+      ZSTD_outBuffer output{target, static_cast<std::size_t>(count), 0};
+      if (!decode_into(output)) return false;
+      target += output.pos;
+      count -= output.pos;
       continue;
     }
     if (reader.output.pos == reader.output.size && !refill()) return false;

@@ -409,6 +409,15 @@ void add_window_options(const std::wstring& launcher, const osvari::WindowOption
   }
 }
 
+// The median of paired runs' differences (in seconds) and the middle half of them, in ms.
+void print_pair_differences(const char* what, const char* sides, std::vector<double> differences) {
+  std::sort(differences.begin(), differences.end());
+  const std::size_t quarter = differences.size() / 4;
+  std::printf("  %-36s %+.2f ms (median of %zu pairs' differences, %s; middle half %+.2f to %+.2f ms)\n", what,
+              median(differences) * 1000, differences.size(), sides, differences[quarter] * 1000,
+              differences[differences.size() - 1 - quarter] * 1000);
+}
+
 // What the system alone asks for a process's first window like the progress window: a process
 // that makes one beside a process that makes none, in pairs of alternating order.
 void measure_bare_window(int pairs) {
@@ -425,12 +434,8 @@ void measure_bare_window(int pairs) {
     }
     differences.push_back(pair[1] - pair[0]);
   }
-  std::sort(differences.begin(), differences.end());
-  std::printf("  %-36s %+.1f ms (median of %d pairs' differences; middle half %+.1f to %+.1f ms): a process\n"
-              "  %-36s that shows a bare window with a bar and a button beside one that shows none\n",
-              "the system's own first window", median(differences) * 1000, pairs,
-              differences[differences.size() / 4] * 1000, differences[differences.size() - 1 - differences.size() / 4] * 1000,
-              "");
+  print_pair_differences("the system's own first window", "a bare window with a bar and a button minus none",
+                         differences);
   std::printf("  %-36s  window:%s   none:%s\n", "", every_run(seconds[1]).c_str(), every_run(seconds[0]).c_str());
 }
 
@@ -499,15 +504,8 @@ void measure_progress_window_cost(int runs) {
     if (ratios_printed()) std::printf(", per pair %.3f (%.3f-%.3f)", median(ratios), *ratio_low, *ratio_high);
     std::printf("\n  %-36s  shown:%s   off:%s\n", "", every_run(whole[1]).c_str(), every_run(whole[0]).c_str());
     if (!large) {
-      const auto print_differences = [pairs](const char* what, const char* sides, std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        const std::size_t quarter = values.size() / 4;
-        std::printf("  %-36s %+.2f ms (median of %d pairs' differences, %s; middle half %+.2f to %+.2f ms)\n", what,
-                    median(values) * 1000, pairs, sides, values[quarter] * 1000,
-                    values[values.size() - 1 - quarter] * 1000);
-      };
-      print_differences("cost of a window never shown", "shown minus off", differences);
-      print_differences("the same exe under two names", "the noise's own", same_differences);
+      print_pair_differences("cost of a window never shown", "shown minus off", differences);
+      print_pair_differences("the same exe under two names", "the noise's own", same_differences);
     }
   }
   measure_bare_window(runs * 4);
