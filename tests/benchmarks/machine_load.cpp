@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
+#include <string>
 #include <thread>
 
 namespace osvari::benchmark {
@@ -10,6 +12,49 @@ namespace {
 
 bool ratios_allowed_now = true;
 MachineLoad load_at_start;
+
+struct CpuCounts {
+  unsigned long long busy = 0;
+  unsigned long long total = 0;
+};
+
+// The machine's CPU time so far, all cores together, from Linux's /proc/stat.
+std::optional<CpuCounts> cpu_counts() {
+  std::ifstream stat("Z:\\proc\\stat");
+  std::string label;
+  unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+  if (!(stat >> label >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal) || label != "cpu") {
+    return std::nullopt;
+  }
+  const unsigned long long busy = user + nice + system + irq + softirq + steal;
+  return CpuCounts{busy, busy + idle + iowait};
+}
+
+// The share of the machine's CPU time in use over the next second, or below zero when unknown.
+double busy_share_over_a_second() {
+  const std::optional<CpuCounts> before = cpu_counts();
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const std::optional<CpuCounts> after = cpu_counts();
+  if (!before || !after || after->total <= before->total) return -1;
+  return static_cast<double>(after->busy - before->busy) / static_cast<double>(after->total - before->total);
+}
+
+// Waits, at most a minute, until the cores have been nearly idle for a second: the one-minute
+// load average is too slow to see work that ends within seconds, such as the programs a new
+// Wine session starts in the background (wineboot, rpcss, and explorer.exe once a process first
+// loads shell32 and the window libraries).
+void wait_for_quiet_cores() {
+  constexpr double quiet_share = 0.10;
+  constexpr int most_seconds = 60;
+  double share = busy_share_over_a_second();
+  const double first_share = share;
+  int seconds = 1;
+  for (; seconds < most_seconds && share > quiet_share; ++seconds) share = busy_share_over_a_second();
+  if (first_share > quiet_share) {
+    std::printf("  (waited %d s for the cores to go quiet: %.0f%% busy at first, %.0f%% at the end)\n", seconds,
+                100 * first_share, 100 * share);
+  }
+}
 
 }  // namespace
 
@@ -48,6 +93,7 @@ void note_load_at_start() {
     load_at_start = machine_load();
   }
   if (waits > 0) std::printf("  (waited %d s for the load to fall to the core count)\n", 5 * waits);
+  wait_for_quiet_cores();
   ratios_allowed_now = ratios_allowed(load_at_start);
 }
 

@@ -21,7 +21,8 @@ bool ratios_allowed(const MachineLoad& load);
 std::string describe(const MachineLoad& load);
 
 // Notes the load at the start of a measurement, which decides whether its ratios are printed,
-// once it has fallen to the core count or two minutes have passed.
+// once it has fallen to the core count or two minutes have passed; then waits (at most a minute)
+// for the cores to be nearly idle for a second, and says so when it waited.
 void note_load_at_start();
 // Prints the load at its start and now, and why ratios were withheld if they were.
 void note_load_at_end();
