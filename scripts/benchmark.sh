@@ -10,8 +10,9 @@
 # "large" or "small" for one), or
 # "progress" for a windowed exe whose progress window shows (on an Xvfb the script starts) beside
 # the same exe packed with --no-progress-window, which the full run also prints last.
-# Each measurement prints every run, the spread, and the machine's load at its start and end; its
-# ratios are withheld when the load at its start is above the core count.
+# Each measurement first waits for the cores to go quiet, then prints every run, the spread, and
+# the machine's load at its start and end; its ratios are withheld when the load at its start is
+# above the core count.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
