@@ -41,8 +41,7 @@ double busy_share_over_a_second() {
 
 // Waits, at most a minute, until the cores have been nearly idle for a second: the one-minute
 // load average is too slow to see work that ends within seconds, such as the programs a new
-// Wine session starts in the background (wineboot, rpcss, and explorer.exe once a process first
-// loads shell32 and the window libraries).
+// Wine session starts in the background (wineboot, rpcss, services and device programs).
 void wait_for_quiet_cores() {
   constexpr double quiet_share = 0.10;
   constexpr int most_seconds = 60;

@@ -809,19 +809,6 @@ void measure_program(int runs) {
   note_load_at_end();
 }
 
-// A launcher's first start in a Wine session asks shell32 for the profile folder, which loads the
-// window libraries, and Wine then starts explorer.exe for the session's desktop, a few seconds of
-// work on both cores; plain code never does. Asked once here, before anything is timed, so that
-// its aftermath passes (note_load_at_start waits for quiet cores) and falls on neither side.
-void start_what_a_first_launcher_starts() {
-  HMODULE shell32 = LoadLibraryW(L"shell32.dll");
-  if (shell32 == nullptr) return;
-  using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
-  const auto folder_path = reinterpret_cast<FolderPath>(reinterpret_cast<void*>(GetProcAddress(shell32, "SHGetFolderPathW")));
-  wchar_t folder[MAX_PATH];
-  if (folder_path != nullptr) folder_path(nullptr, 40 /* CSIDL_PROFILE */, nullptr, 0, folder);
-}
-
 int host_library(int argc, wchar_t** argv) {
   HMODULE library = LoadLibraryExW(argv[2], nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (library == nullptr) return 3;
@@ -843,7 +830,6 @@ int wmain(int argc, wchar_t** argv) {
   if (argc == 2 && std::wstring_view(argv[1]) == L"--no-window") return 0;
   if (argc == 4 && std::wstring_view(argv[1]) == L"--time-parent-check") return time_parent_check(argv[2], argv[3]);
   const int runs = argc > 1 ? std::max(1, _wtoi(argv[1])) : 5;
-  start_what_a_first_launcher_starts();
   const std::wstring only = argc > 2 ? argv[2] : L"";
   if (only == L"checksum") {
     measure_checksum_cost(runs);
